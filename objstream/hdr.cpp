@@ -1,0 +1,128 @@
+/*
+ * The object header writer: one operation per OBEX header, all of them
+ * writing to standard output, numbers high byte first.
+ */
+#include <cerrno>
+#include <cstdio>
+
+#include "objstream.h"
+#include "output.h"
+
+/* The first error that standard output reported, for obj_exit. */
+int out_errno;
+
+static void
+out_failed()
+{
+	if (out_errno == 0)
+		out_errno = errno != 0 ? errno : EIO;
+}
+
+static void
+out_byte(int c)
+{
+	if (putc(c, stdout) == EOF)
+		out_failed();
+}
+
+static void
+out_run(const void *data, size_t count)
+{
+	if (count != 0 && fwrite(data, 1, count, stdout) != count)
+		out_failed();
+}
+
+void
+put_u16(unsigned value)
+{
+	out_byte((value >> 8) & 0xFF);
+	out_byte(value & 0xFF);
+}
+
+void
+hdr_unicode(int id, const void *text, int count)
+{
+	const unsigned char *p = static_cast<const unsigned char *>(text);
+
+	out_byte(id & 0xFF);
+	put_u16(2 * (unsigned)count + 5);
+	for (int i = 0; i < count; i++)
+		put_u16(p[i]);
+	put_u16(0);
+}
+
+void
+hdr_bytes(int number, const void *data, int count)
+{
+	out_byte((number | HDR_KIND_BYTES) & 0xFF);
+	put_u16((unsigned)count + 3);
+	out_run(data, (size_t)count);
+}
+
+void
+hdr_quad(int number, uint32_t value)
+{
+	out_byte((number | HDR_KIND_QUAD) & 0xFF);
+	put_u16(value >> 16);
+	put_u16(value & 0xFFFF);
+}
+
+void
+hdr_name(const void *text, int count)
+{
+	hdr_unicode(HDR_NAME, text, count);
+}
+
+void
+hdr_description(const void *text, int count)
+{
+	hdr_unicode(HDR_DESCRIPTION, text, count);
+}
+
+void
+hdr_length(uint32_t value)
+{
+	hdr_quad(HDR_LENGTH & ~HDR_KIND_MASK, value);
+}
+
+void
+hdr_time(uint32_t value)
+{
+	hdr_quad(HDR_TIME & ~HDR_KIND_MASK, value);
+}
+
+void
+hdr_creator(uint32_t value)
+{
+	hdr_quad(HDR_CREATOR & ~HDR_KIND_MASK, value);
+}
+
+void
+hdr_body(const void *data, int count)
+{
+	hdr_bytes(HDR_BODY & ~HDR_KIND_MASK, data, count);
+}
+
+void
+hdr_end_of_body(const void *data, int count)
+{
+	hdr_bytes(HDR_END_OF_BODY & ~HDR_KIND_MASK, data, count);
+}
+
+void
+hdr_payload(const void *data, size_t count)
+{
+	const unsigned char *p = static_cast<const unsigned char *>(data);
+
+	/*
+	 * One header's 16-bit length cannot describe more than HDR_BYTES_MAX
+	 * bytes of data; a longer payload goes out in full Body headers and
+	 * the End-of-Body header carries what is left.
+	 */
+	while (count > (size_t)HDR_BYTES_MAX) {
+		hdr_body(p, HDR_BYTES_MAX);
+		p += HDR_BYTES_MAX;
+		count -= HDR_BYTES_MAX;
+	}
+	hdr_end_of_body(p, (int)count);
+}

@@ -1,0 +1,105 @@
+/*
+ * What every program does around its object: the name for messages,
+ * POSIX option parsing, the usage text, fatal errors and the final check
+ * that standard output really received the object.
+ */
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "objstream.h"
+#include "output.h"
+
+static const char *progname = "";
+
+/*
+ * Large output buffer: a database streams through standard output in many
+ * small headers, and the default buffer would cost a system call every few
+ * kilobytes.  Some libcs ignore the size unless they are handed the buffer.
+ */
+static char out_buffer[128 * 1024];
+
+void
+obj_start(int argc, char *const argv[], const char *own_name)
+{
+	/*
+	 * A process may be started with no argument vector at all (or, on
+	 * kernels that patch that up, with an empty argv[0]); messages then
+	 * carry the program's own name.
+	 */
+	if (argc > 0 && argv[0] != nullptr && argv[0][0] != '\0')
+		progname = argv[0];
+	else
+		progname = own_name;
+	setvbuf(stdout, out_buffer, _IOFBF, sizeof(out_buffer));
+}
+
+const char *
+obj_progname()
+{
+	return progname;
+}
+
+int
+obj_getopt(int argc, char *const argv[], const char *optstring)
+{
+#if defined(__GLIBC__)
+	/*
+	 * glibc moves options from behind the words unless the option string
+	 * begins with '+'.  Other libcs never reorder, and would take a '+'
+	 * for an option letter, so only glibc is told.
+	 */
+	static const char *seen;
+	static char posix[64];
+
+	if (optstring != seen) {
+		snprintf(posix, sizeof(posix), "+%s", optstring);
+		seen = optstring;
+	}
+	optstring = posix;
+#endif
+	return getopt(argc, argv, optstring);
+}
+
+int
+obj_namelen(const char *name)
+{
+	return (int)strnlen(name, OBJ_NAME_MAX);
+}
+
+void
+obj_usage(const char *lines)
+{
+	fprintf(stderr, lines, progname);
+	exit(0);
+}
+
+void
+obj_fatal(const char *fmt, ...)
+{
+	va_list ap;
+
+	fprintf(stderr, "%s: ", progname);
+	va_start(ap, fmt);
+	vfprintf(stderr, fmt, ap);
+	va_end(ap);
+	fputc('\n', stderr);
+	exit(1);
+}
+
+void
+obj_exit()
+{
+	if (fflush(stdout) != 0 && out_errno == 0)
+		out_errno = errno;
+	if (ferror(stdout) && out_errno == 0)
+		out_errno = EIO;
+	if (out_errno != 0)
+		obj_fatal("cannot write to standard output: %s",
+		    strerror(out_errno));
+	exit(0);
+}

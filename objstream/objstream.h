@@ -1,0 +1,106 @@
+/*
+ * Object stream module: everything the fmt-* programs share.
+ *
+ * An object is a bare run of OBEX headers on standard output.  The header
+ * writer (hdr_*) is the only code that writes to standard output; the text
+ * buffer (textbuf_*) collects a payload with CR LF line ends; the process
+ * helpers (obj_*) carry the invocation name, the option parser and the
+ * end-of-run check of standard output that every program needs.
+ */
+#ifndef OBJSTREAM_H
+#define OBJSTREAM_H
+
+#include <cstddef>
+#include <cstdint>
+
+/* Header identifiers and the limits of the 16-bit length field. */
+inline constexpr int HDR_NAME = 0x01;
+inline constexpr int HDR_DESCRIPTION = 0x05;
+inline constexpr int HDR_LENGTH = 0xC3;
+inline constexpr int HDR_TIME = 0xC4;
+inline constexpr int HDR_CREATOR = 0xCF;
+inline constexpr int HDR_BODY = 0x48;
+inline constexpr int HDR_END_OF_BODY = 0x49;
+
+/* The top two bits of an identifier give the header's kind. */
+inline constexpr int HDR_KIND_MASK = 0xC0;
+inline constexpr int HDR_KIND_UNICODE = 0x00;
+inline constexpr int HDR_KIND_BYTES = 0x40;
+inline constexpr int HDR_KIND_BYTE = 0x80;
+inline constexpr int HDR_KIND_QUAD = 0xC0;
+
+inline constexpr int HDR_MAX = 65535; /* one header, all in */
+inline constexpr int HDR_BYTES_MAX = HDR_MAX - 3; /* data of a byte header */
+inline constexpr int HDR_UNICODE_MAX =
+    (HDR_MAX - 5) / 2; /* text of a Unicode one */
+
+/* A creator code: four ASCII letters, the first in the high byte. */
+constexpr uint32_t
+hdr_code(const char (&s)[5])
+{
+	return (uint32_t)(unsigned char)s[0] << 24 |
+	    (uint32_t)(unsigned char)s[1] << 16 |
+	    (uint32_t)(unsigned char)s[2] << 8 | (uint32_t)(unsigned char)s[3];
+}
+
+void put_u16(unsigned value);
+void hdr_unicode(int id, const void *text, int count);
+void hdr_bytes(int number, const void *data, int count);
+void hdr_quad(int number, uint32_t value);
+void hdr_name(const void *text, int count);
+void hdr_description(const void *text, int count);
+void hdr_length(uint32_t value);
+void hdr_time(uint32_t value);
+void hdr_creator(uint32_t value);
+void hdr_body(const void *data, int count);
+void hdr_end_of_body(const void *data, int count);
+
+/*
+ * The payload of a text object: one End-of-Body header when it fits, else
+ * full Body headers followed by an End-of-Body header with the rest.
+ */
+void hdr_payload(const void *data, size_t count);
+
+/*
+ * The program's one text buffer.  Every line end that enters it leaves as
+ * CR LF; last_was_cr remembers a CR whose partner has not arrived yet.
+ */
+struct textbuf {
+	int32_t capacity;
+	unsigned char *data;
+	int32_t length;
+	int last_was_cr;
+};
+extern struct textbuf textbuf;
+
+inline constexpr int32_t TEXTBUF_INITIAL = 1024;
+
+/* An object name given on the command line is cut to this many bytes. */
+inline constexpr int OBJ_NAME_MAX = 24;
+
+void textbuf_init();
+void textbuf_putc(int c);
+void textbuf_puts(const char *s);
+void textbuf_finish();
+void textbuf_read_stream();
+void textbuf_put_words(int argc, char *const argv[], int first);
+
+/*
+ * Process helpers.  obj_start records the name for messages (the
+ * invocation name, or the program's own when the argument vector is empty)
+ * and sets up standard output; obj_getopt is getopt(3) in its POSIX manner
+ * on every libc; obj_namelen is the length of a name cut to OBJ_NAME_MAX;
+ * obj_usage prints the description and usage lines (a format whose one %s
+ * is the invocation name) and exits with status 0; obj_exit flushes standard
+ * output and ends the process, with status 1 if anything could not be written.
+ */
+void obj_start(int argc, char *const argv[], const char *own_name);
+const char *obj_progname();
+int obj_getopt(int argc, char *const argv[], const char *optstring);
+int obj_namelen(const char *name);
+[[noreturn]] void obj_usage(const char *lines);
+[[noreturn]] void obj_fatal(const char *fmt, ...)
+    __attribute__((format(printf, 1, 2)));
+[[noreturn]] void obj_exit();
+
+#endif

@@ -1,0 +1,7 @@
+/* Between the header writer and obj_exit; not the module's interface. */
+#ifndef OBJSTREAM_OUTPUT_H
+#define OBJSTREAM_OUTPUT_H
+
+extern int out_errno;
+
+#endif

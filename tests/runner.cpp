@@ -1,0 +1,199 @@
+#include "runner.h"
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+extern char **environ;
+
+#ifndef FMT_BIN_DIR
+#error "FMT_BIN_DIR must name the directory of the built programs"
+#endif
+
+std::string
+program_path(std::string_view name)
+{
+	return std::string(FMT_BIN_DIR) + "/" + std::string(name);
+}
+
+std::string
+temp_dir()
+{
+	static std::string dir;
+	if (dir.empty()) {
+		const char *tmp = getenv("TMPDIR");
+		std::string templ = std::string(tmp && *tmp ? tmp : "/tmp") +
+		    "/fmt-test.XXXXXX";
+		if (mkdtemp(templ.data()) == nullptr)
+			abort();
+		dir = templ;
+		atexit([] {
+			std::string cmd = "rm -rf '" + dir + "'";
+			if (system(cmd.c_str()) != 0)
+				fprintf(stderr, "cannot remove %s\n",
+				    dir.c_str());
+		});
+	}
+	return dir;
+}
+
+void
+write_file(const std::string &path, std::string_view bytes)
+{
+	std::ofstream f(path, std::ios::binary | std::ios::trunc);
+	f.write(bytes.data(), (std::streamsize)bytes.size());
+	if (!f)
+		ADD_FAILURE() << "cannot write " << path;
+}
+
+static std::string
+read_file(const std::string &path)
+{
+	std::ifstream f(path, std::ios::binary);
+	std::stringstream s;
+	s << f.rdbuf();
+	return s.str();
+}
+
+RunResult
+run_program(std::string_view name, const std::vector<std::string> &args,
+    const RunOptions &options)
+{
+	static int serial;
+	std::string base = temp_dir() + "/run" + std::to_string(++serial);
+	std::string in_path = options.stdin_path;
+	if (in_path.empty()) {
+		in_path = base + ".in";
+		write_file(in_path, options.input);
+	}
+	std::string out_path =
+	    options.stdout_path.empty() ? base + ".out" : options.stdout_path;
+	std::string err_path = base + ".err";
+	std::string path = program_path(name);
+
+	std::vector<std::string> words;
+	words.emplace_back(name);
+	words.insert(words.end(), args.begin(), args.end());
+	std::vector<char *> argv;
+	if (!options.empty_argv)
+		for (auto &w : words)
+			argv.push_back(w.data());
+	argv.push_back(nullptr);
+
+	std::vector<std::string> env_words;
+	for (char **e = environ; *e != nullptr; e++)
+		env_words.emplace_back(*e);
+	env_words.insert(env_words.end(), options.env.begin(),
+	    options.env.end());
+	std::vector<char *> envp;
+	for (auto &e : env_words)
+		envp.push_back(e.data());
+	envp.push_back(nullptr);
+
+	fflush(nullptr);
+	pid_t pid = fork();
+	if (pid == 0) {
+		int in = open(in_path.c_str(), O_RDONLY);
+		int out =
+		    open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+		int err =
+		    open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+		if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 ||
+		    dup2(out, 1) < 0 || dup2(err, 2) < 0)
+			_exit(125);
+		if (options.memory_limit != 0) {
+			struct rlimit rl = { options.memory_limit,
+				options.memory_limit };
+			if (setrlimit(RLIMIT_AS, &rl) != 0)
+				_exit(125);
+		}
+		execve(path.c_str(), argv.data(), envp.data());
+		_exit(126);
+	}
+	RunResult r{};
+	int wstatus = 0;
+	if (pid < 0 || waitpid(pid, &wstatus, 0) != pid) {
+		ADD_FAILURE()
+		    << "cannot run " << path << ": " << strerror(errno);
+		return r;
+	}
+	r.status =
+	    WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+	if (options.stdout_path.empty())
+		r.out = read_file(out_path);
+	r.err = read_file(err_path);
+	return r;
+}
+
+std::string
+hex(std::string_view text)
+{
+	std::string bytes;
+	int digits = 0, value = 0;
+	for (char c : text) {
+		int d;
+		if (c >= '0' && c <= '9')
+			d = c - '0';
+		else if (c >= 'a' && c <= 'f')
+			d = c - 'a' + 10;
+		else if (c >= 'A' && c <= 'F')
+			d = c - 'A' + 10;
+		else
+			continue;
+		value = value * 16 + d;
+		if (++digits == 2) {
+			bytes.push_back((char)value);
+			digits = value = 0;
+		}
+	}
+	return bytes;
+}
+
+std::string
+printable(std::string_view bytes)
+{
+	std::string s;
+	char buf[8];
+	for (unsigned char c : bytes) {
+		if (c >= 0x20 && c < 0x7F && c != '\\') {
+			s.push_back((char)c);
+		} else {
+			snprintf(buf, sizeof(buf), "\\x%02X", c);
+			s += buf;
+		}
+	}
+	return s;
+}
+
+void
+PrintTo(const CaseRun &c, std::ostream *os)
+{
+	*os << c.name;
+}
+
+void
+expect_case(std::string_view program, const CaseRun &c)
+{
+	RunOptions options;
+	options.input = c.input;
+	RunResult r = run_program(program, c.args, options);
+	EXPECT_EQ(printable(r.out), printable(c.out)) << "standard output";
+	if (c.err_tail) {
+		EXPECT_TRUE(r.err.size() > c.err.size() &&
+		    r.err.compare(r.err.size() - c.err.size(), c.err.size(),
+			c.err) == 0)
+		    << "standard error: " << r.err;
+	} else {
+		EXPECT_EQ(r.err, c.err) << "standard error";
+	}
+	EXPECT_EQ(r.status, c.status) << "exit status";
+}

@@ -1,0 +1,78 @@
+/*
+ * Runs a built program as a child process and collects what it did: its
+ * standard output bytes, its standard error and its exit status.  A case
+ * table of CaseRun rows describes one program's behaviour as data.
+ */
+#ifndef TESTS_RUNNER_H
+#define TESTS_RUNNER_H
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+struct RunResult {
+	std::string out;
+	std::string err = {};
+	int status; /* exit status, or 128 + signal number */
+};
+
+struct RunOptions {
+	std::string input; /* standard input, from a file */
+	std::string stdin_path; /* or this file instead, if not empty */
+	std::string stdout_path; /* standard output to this file instead */
+	bool empty_argv = false; /* start with argc 0 */
+	std::vector<std::string> env; /* NAME=value, added to the environment */
+	unsigned long memory_limit = 0; /* bytes of address space, 0: none */
+};
+
+/* The path of a built program, by its name ("fmt-memo"). */
+std::string program_path(std::string_view name);
+
+/* Runs the program `name` with argv[0] = name and the given arguments. */
+RunResult run_program(std::string_view name,
+    const std::vector<std::string> &args, const RunOptions &options = {});
+
+/* "01 00 0D" -> the three bytes; spaces and line breaks are skipped. */
+std::string hex(std::string_view text);
+
+/* Bytes shown for a failure message: printable ASCII, the rest as \xNN. */
+std::string printable(std::string_view bytes);
+
+/* Makes a temporary directory that lives until the test program ends. */
+std::string temp_dir();
+
+/* Writes bytes to a file. */
+void write_file(const std::string &path, std::string_view bytes);
+
+/*
+ * One row of a program's case table.  `err` is the whole of standard error,
+ * or, with err_tail set, its end (the wording of getopt's own diagnostics
+ * belongs to the platform, so only what follows them is checked).
+ */
+struct CaseRun {
+	const char *name;
+	std::vector<std::string> args;
+	std::string input;
+	std::string out;
+	std::string err = {};
+	int status = 0;
+	bool err_tail = false;
+};
+
+void PrintTo(const CaseRun &c, std::ostream *os);
+
+/* Runs `program` as the row says and checks all three results. */
+void expect_case(std::string_view program, const CaseRun &c);
+
+/* The name of a parameterised test: the row's own name. */
+struct CaseName {
+	template <class P>
+	std::string operator()(const testing::TestParamInfo<P> &info) const
+	{
+		return info.param.name;
+	}
+};
+
+#endif

@@ -1,0 +1,45 @@
+/*
+ * fmt-memo: a memo for a Palm Pilot, from the words after the options or
+ * from standard input.
+ */
+#include <unistd.h>
+
+#include "objstream.h"
+
+int
+main(int argc, char *argv[])
+{
+	const char *name = nullptr;
+	bool usage = false;
+	int ch;
+
+	obj_start(argc, argv, "fmt-memo");
+	while ((ch = obj_getopt(argc, argv, "n:h")) != -1) {
+		switch (ch) {
+		case 'n':
+			name = optarg;
+			break;
+		default:
+			usage = true;
+			break;
+		}
+	}
+	if (usage)
+		obj_usage("Format Palm Pilot memo from stdin or command line\n"
+			  "Usage: %s [-n name] [text ...]\n");
+
+	textbuf_init();
+	if (optind < argc) {
+		textbuf_put_words(argc, argv, optind);
+		textbuf_putc('\n');
+	} else {
+		textbuf_read_stream();
+		textbuf_finish();
+	}
+
+	if (name != nullptr)
+		hdr_name(name, obj_namelen(name));
+	hdr_creator(hdr_code("memo"));
+	hdr_payload(textbuf.data, (size_t)textbuf.length);
+	obj_exit();
+}
