@@ -115,14 +115,23 @@ TEST(MemoLongText, LongestSingleHeaderPayloadStaysWhole)
 
 TEST(MemoFailures, FullOutputIsAnError)
 {
-	RunOptions options;
-	options.stdout_path = "/dev/full";
-	RunResult r = run_program("fmt-memo", { "hello" }, options);
-	EXPECT_EQ(r.err,
-	    std::string("fmt-memo: cannot write to standard "
-			"output: ") +
-		strerror(ENOSPC) + "\n");
-	EXPECT_EQ(r.status, 1);
+	/* A short text goes through the stream's buffer, a long one past it. */
+	struct {
+		std::vector<std::string> args;
+		size_t input;
+	} cases[] = { { { "hello" }, 0 }, { {}, 100000 } };
+	for (const auto &c : cases) {
+		RunOptions options;
+		options.stdout_path = "/dev/full";
+		options.input = std::string(c.input, 'x');
+		RunResult r = run_program("fmt-memo", c.args, options);
+		EXPECT_EQ(r.err,
+		    std::string("fmt-memo: cannot write to standard "
+				"output: ") +
+			strerror(ENOSPC) + "\n")
+		    << c.input;
+		EXPECT_EQ(r.status, 1) << c.input;
+	}
 }
 
 TEST(MemoFailures, UnreadableInputIsNotAnEmptyText)

@@ -6,8 +6,10 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <string>
 
@@ -104,13 +106,20 @@ byte_headers(const std::string &s)
 
 TEST(Header, PayloadSplitsOnlyWhenItMustAndKeepsEveryByte)
 {
-	for (size_t size : { (size_t)0, (size_t)1, (size_t)65532, (size_t)65533,
-		 (size_t)131064, (size_t)131065, (size_t)200000 }) {
+	/* Long ones go past the stream's buffer, after what it holds. */
+	for (size_t size : { (size_t)0, (size_t)1, (size_t)16383, (size_t)16384,
+		 (size_t)65532, (size_t)65533, (size_t)131064, (size_t)131065,
+		 (size_t)200000 }) {
 		std::string payload(size, '\0');
 		for (size_t i = 0; i < size; i++)
 			payload[i] = (char)(i * 7 + i / 251);
-		auto headers = byte_headers(captured(
-		    [&] { hdr_payload(payload.data(), payload.size()); }));
+		std::string out = captured([&] {
+			hdr_creator(hdr_code("memo"));
+			hdr_payload(payload.data(), payload.size());
+		});
+		ASSERT_EQ(printable(out.substr(0, 5)),
+		    printable(hex("CF 6D 65 6D 6F")));
+		auto headers = byte_headers(out.substr(5));
 		ASSERT_FALSE(headers.empty());
 		std::string joined;
 		for (size_t i = 0; i < headers.size(); i++) {
@@ -212,25 +221,96 @@ TEST(Textbuf, GrowsOnlyWhenFewerThanThreeBytesAreFree)
 
 TEST(Textbuf, BulkAppendsGrowExactlyAsSingleBytesWould)
 {
-	/* Runs of every length around the growth points, after a CR or not. */
-	for (const char *prefix : { "", "\r" }) {
-		for (size_t n = 1015; n < 1030; n++) {
-			for (size_t tail = 2040; tail < 2052; tail += 3) {
-				std::string in = prefix + std::string(n, 'a') +
-				    "\n" + std::string(tail, 'b');
-				fresh();
-				for (char ch : in)
-					textbuf_putc((unsigned char)ch);
-				int32_t capacity = textbuf.capacity;
-				std::string expected = text();
+	/*
+	 * Runs of every length around the first growth point, after a lone
+	 * CR or after a line end at each offset of a 32-byte step, ended by
+	 * each kind of line end, with or without text after it.
+	 */
+	std::vector<std::string> prefixes{ "\r" };
+	for (size_t j = 0; j < 32; j++)
+		prefixes.push_back(std::string(j, 'p') + "\n");
+	std::vector<std::string> inputs;
+	for (const std::string &prefix : prefixes)
+		for (size_t n = 980; n < 1030; n++)
+			for (const char *end : { "\n", "\r", "\r\n" })
+				for (size_t tail : { 0, 2043 })
+					inputs.push_back(prefix +
+					    std::string(n, 'a') + end +
+					    std::string(tail, 'b'));
+	for (const std::string &in : inputs) {
+		fresh();
+		for (char ch : in)
+			textbuf_putc((unsigned char)ch);
+		int32_t capacity = textbuf.capacity;
+		int last_was_cr = textbuf.last_was_cr;
+		std::string expected = text();
 
-				fresh();
-				textbuf_puts(in.c_str());
-				EXPECT_EQ(textbuf.capacity, capacity)
-				    << n << " " << tail;
-				EXPECT_TRUE(text() == expected);
-			}
+		fresh();
+		textbuf_puts(in.c_str());
+		EXPECT_EQ(textbuf.capacity, capacity) << in.size() << " bytes";
+		EXPECT_TRUE(text() == expected) << in.size() << " bytes";
+		EXPECT_EQ(textbuf.last_was_cr, last_was_cr)
+		    << in.size() << " bytes";
+	}
+}
+
+TEST(Textbuf, BulkAppendsMatchSingleAppendsOnAnyBytes)
+{
+	/*
+	 * Texts dense in line ends and in the control bytes that look like
+	 * them to a coarse search (tab, VT, FF, BS, SI), with NUL and plain
+	 * runs, of lengths across several growth points.  Standard input,
+	 * strings in pieces, and single appends must all agree, the capacity
+	 * and a waiting CR included.
+	 */
+	static const char alphabet[] = "\r\n\t\x0b\x0c\x08\x0f\xff";
+	uint32_t seed = 12345;
+	auto next = [&seed] {
+		seed = seed * 1103515245 + 12345;
+		return seed >> 8;
+	};
+	std::string path = temp_dir() + "/stdin";
+	for (int round = 0; round < 200; round++) {
+		std::string in(next() % 9000, '\0');
+		unsigned density = 1 + next() % 64;
+		for (char &c : in) {
+			unsigned r = next();
+			if (r % density == 0)
+				c = alphabet[r / 64 % (sizeof(alphabet) - 1)];
+			else
+				c = r % 97 == 0 ? '\0' : (char)('a' + r % 26);
 		}
+		fresh();
+		for (char c : in)
+			textbuf_putc((unsigned char)c);
+		std::string expected = text();
+		int32_t capacity = textbuf.capacity;
+		int last_was_cr = textbuf.last_was_cr;
+
+		write_file(path, in);
+		ASSERT_NE(freopen(path.c_str(), "rb", stdin), nullptr);
+		fresh();
+		textbuf_read_stream();
+		EXPECT_TRUE(text() == expected) << "round " << round;
+		EXPECT_EQ(textbuf.capacity, capacity) << "round " << round;
+		EXPECT_EQ(textbuf.last_was_cr, last_was_cr)
+		    << "round " << round;
+
+		/* The same bytes as strings cut at random points (and NULs). */
+		fresh();
+		for (size_t at = 0; at < in.size();) {
+			size_t len =
+			    std::min(in.size() - at, 1 + (size_t)next() % 200);
+			std::string piece = in.substr(at, len);
+			textbuf_puts(piece.c_str());
+			for (size_t i = strlen(piece.c_str()); i < len; i++)
+				textbuf_putc((unsigned char)piece[i]);
+			at += len;
+		}
+		EXPECT_TRUE(text() == expected) << "round " << round;
+		EXPECT_EQ(textbuf.capacity, capacity) << "round " << round;
+		EXPECT_EQ(textbuf.last_was_cr, last_was_cr)
+		    << "round " << round;
 	}
 }
 
