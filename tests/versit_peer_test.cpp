@@ -1,0 +1,128 @@
+/*
+ * The cards and calendars as an independent reader takes them: libical's
+ * vCard and vCalendar 1.0 parser (libicalvcal, the "versit" parser) reads
+ * the payload of each object, and the object kinds and property values it
+ * reads must be those that the command line gave.
+ *
+ * What libical 3.0.16 is known to do, so that the cases check the payloads
+ * and not the parser: it takes CR LF and bare line ends alike (so the line
+ * ends are counted here), misreads an empty value that a line break
+ * follows, takes a line break inside a DESCRIPTION for a syntax error,
+ * reads the byte 0xFF as the end of the input, drops the blanks after a
+ * semicolon in a value, and reports "pop on empty Object Stack" at the end
+ * of every parse.  The cases keep to what it reads faithfully.
+ */
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <libical/vcc.h>
+
+#include "runner.h"
+
+namespace
+{
+
+std::string parse_errors;
+
+void
+note_parse_error(char *message)
+{
+	std::string_view m(message);
+
+	/* Said at the end of every parse, whatever the input. */
+	if (m.starts_with("pop on empty Object Stack"))
+		return;
+	parse_errors += m;
+	parse_errors += '\n';
+}
+
+void
+list_object(VObject *o, const std::string &parent,
+    std::vector<std::string> &lines)
+{
+	std::string path =
+	    parent.empty() ? vObjectName(o) : parent + "/" + vObjectName(o);
+	char *text;
+
+	switch (vObjectValueType(o)) {
+	case VCVT_NOVALUE:
+		lines.push_back(path);
+		break;
+	case VCVT_STRINGZ:
+		lines.push_back(path + "=" + vObjectStringZValue(o));
+		break;
+	case VCVT_USTRINGZ:
+		text = fakeCString(vObjectUStringZValue(o));
+		lines.push_back(path + "=" + text);
+		deleteStr(text);
+		break;
+	default:
+		lines.push_back(path + " with a value of type " +
+		    std::to_string(vObjectValueType(o)));
+		break;
+	}
+	VObjectIterator i;
+	initPropIterator(&i, o);
+	while (moreIteration(&i))
+		list_object(nextVObject(&i), path, lines);
+}
+
+/*
+ * What the parser read: one line per object and property, with the path
+ * of names that leads to it ("VCARD/N/F" is the family name) and, where
+ * it has one, "=" and its value; then any complaint of the parser.
+ */
+std::vector<std::string>
+versit_read(std::string_view text)
+{
+	std::vector<std::string> lines;
+
+	parse_errors.clear();
+	registerMimeErrorHandler(note_parse_error);
+	VObject *list = Parse_MIME(text.data(), text.size());
+	for (VObject *o = list; o != nullptr; o = nextVObjectInList(o))
+		list_object(o, "", lines);
+	cleanVObjects(list);
+	cleanStrTbl();
+	if (!parse_errors.empty())
+		lines.push_back("parse error: " + parse_errors);
+	return lines;
+}
+
+/* Line ends other than CR LF, which the parser would take all the same. */
+int
+bare_line_ends(std::string_view text)
+{
+	int n = 0;
+	for (size_t i = 0; i < text.size(); i++) {
+		if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r'))
+			n++;
+		if (text[i] == '\r' &&
+		    (i + 1 == text.size() || text[i + 1] != '\n'))
+			n++;
+	}
+	return n;
+}
+
+} // namespace
+
+/* The reader and the comparison, on texts whose reading is known. */
+TEST(VersitCheck, ReadsWhatTheTextSays)
+{
+	std::vector<std::string> card = { "VCARD", "VCARD/VERSION=2.1",
+		"VCARD/N", "VCARD/N/F=Lee", "VCARD/N/G=Ann" };
+
+	EXPECT_EQ(versit_read("BEGIN:VCARD\r\nVERSION:2.1\r\nN:Lee;Ann\r\n"
+			      "END:VCARD"),
+	    card);
+	EXPECT_NE(versit_read("BEGIN:VCARD\r\nVERSION:2.1\r\nN:Lee;Ann\r\n"
+			      "END:VCARDS"),
+	    card);
+	EXPECT_NE(versit_read("BEGIN:VCARD\r\nVERSION:2.1\r\nN:Lee,Ann\r\n"
+			      "END:VCARD"),
+	    card);
+	EXPECT_EQ(bare_line_ends("a\r\nb\r\n"), 0);
+	EXPECT_EQ(bare_line_ends("a\nb\r"), 2);
+}
