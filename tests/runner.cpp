@@ -89,11 +89,18 @@ run_program(std::string_view name, const std::vector<std::string> &args,
 			argv.push_back(w.data());
 	argv.push_back(nullptr);
 
-	std::vector<std::string> env_words;
-	for (char **e = environ; *e != nullptr; e++)
-		env_words.emplace_back(*e);
-	env_words.insert(env_words.end(), options.env.begin(),
-	    options.env.end());
+	/* The options' variables replace any of the same name. */
+	std::vector<std::string> env_words = options.env;
+	for (char **e = environ; *e != nullptr; e++) {
+		std::string_view var(*e);
+		bool replaced = false;
+		for (const auto &o : options.env)
+			replaced |=
+			    std::string_view(o).substr(0, o.find('=') + 1) ==
+			    var.substr(0, var.find('=') + 1);
+		if (!replaced)
+			env_words.emplace_back(var);
+	}
 	std::vector<char *> envp;
 	for (auto &e : env_words)
 		envp.push_back(e.data());
