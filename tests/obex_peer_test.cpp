@@ -355,6 +355,13 @@ struct Want {
 	std::string body;
 };
 
+/* An object with a Length header that counts its payload. */
+Want
+counted(std::optional<std::string> name, std::string creator, std::string body)
+{
+	return { name, (uint32_t)body.size(), creator, body };
+}
+
 /* The headers that OpenOBEX hands back for such an object. */
 std::vector<Header>
 wanted_headers(const Want &w)
@@ -570,4 +577,38 @@ INSTANTIATE_TEST_SUITE_P(Cases, MemoReceived,
 	    { {}, {}, "memo", long_text(65533) }, 1 },
 	PeerCase{ "SeveralBodyHeaders", { "-n", "long" }, long_text(200000),
 	    { "long", {}, "memo", long_text(200000) }, 3 }),
+    CaseName());
+
+class AddressReceived : public testing::TestWithParam<PeerCase>
+{
+};
+
+TEST_P(AddressReceived, AsAsked)
+{
+	expect_received("fmt-address", GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, AddressReceived,
+    testing::Values(PeerCase{ "WorkedExample",
+			{ "-f", "Ann", "-l", "Lee", "-c", "Oslo" }, "",
+			counted("Ann Lee", "addr",
+			    "BEGIN:VCARD\r\nVERSION:2.1\r\nN:Lee;Ann\r\n"
+			    "ADR:;;;Oslo;;;\r\nEND:VCARD") },
+	PeerCase{ "NamedByOption",
+	    { "-n", "Office", "-o", "Acme AS", "-t", "Engineer" }, "",
+	    counted("Office", "addr",
+		"BEGIN:VCARD\r\nVERSION:2.1\r\nORG:Acme AS\r\n"
+		"TITLE:Engineer\r\nEND:VCARD") },
+	PeerCase{ "NamedByCompany", { "-o", "Acme AS" }, "",
+	    counted("Acme AS", "addr",
+		"BEGIN:VCARD\r\nVERSION:2.1\r\nORG:Acme AS\r\nEND:VCARD") },
+	PeerCase{ "Unnamed", { "-t", "Engineer" }, "",
+	    counted(std::nullopt, "addr",
+		"BEGIN:VCARD\r\nVERSION:2.1\r\nTITLE:Engineer\r\n"
+		"END:VCARD") },
+	PeerCase{ "StreamWorkedExample", { "-n", "x" }, "a\nb\r",
+	    counted("x", "addr", "a\r\nb\r\n") },
+	PeerCase{ "EmptyStream", {}, "", counted(std::nullopt, "addr", "") },
+	PeerCase{ "LongStream", {}, long_text(70000),
+	    counted(std::nullopt, "addr", long_text(70000)), 1 }),
     CaseName());

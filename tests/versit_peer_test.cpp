@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 #include <libical/vcc.h>
 
+#include "obex_walk.h"
 #include "runner.h"
 
 namespace
@@ -106,6 +107,35 @@ bare_line_ends(std::string_view text)
 	return n;
 }
 
+/* One program run whose payload goes to the parser. */
+struct ReadCase {
+	const char *name;
+	std::vector<std::string> args;
+	std::string input;
+	std::vector<std::string> read;
+};
+
+void
+PrintTo(const ReadCase &c, std::ostream *os)
+{
+	*os << c.name;
+}
+
+void
+expect_read(std::string_view program, const ReadCase &c)
+{
+	RunOptions options;
+	options.input = c.input;
+	RunResult r = run_program(program, c.args, options);
+	ASSERT_EQ(r.status, 0) << r.err;
+
+	bool ok;
+	std::string payload = obex_payload(r.out, ok);
+	ASSERT_TRUE(ok) << "no payload in " << printable(r.out);
+	EXPECT_EQ(bare_line_ends(payload), 0) << printable(payload);
+	EXPECT_EQ(versit_read(payload), c.read) << printable(payload);
+}
+
 } // namespace
 
 /* The reader and the comparison, on texts whose reading is known. */
@@ -126,3 +156,44 @@ TEST(VersitCheck, ReadsWhatTheTextSays)
 	EXPECT_EQ(bare_line_ends("a\r\nb\r\n"), 0);
 	EXPECT_EQ(bare_line_ends("a\nb\r"), 2);
 }
+
+class AddressRead : public testing::TestWithParam<ReadCase>
+{
+};
+
+TEST_P(AddressRead, AsGiven)
+{
+	expect_read("fmt-address", GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, AddressRead,
+    testing::Values(ReadCase{ "WorkedExample",
+			{ "-f", "Ann", "-l", "Lee", "-c", "Oslo" }, "",
+			{ "VCARD", "VCARD/VERSION=2.1", "VCARD/N",
+			    "VCARD/N/F=Lee", "VCARD/N/G=Ann", "VCARD/ADR",
+			    "VCARD/ADR/L=Oslo" } },
+	ReadCase{ "EveryField",
+	    { "-l", "Lee", "-f", "Ann", "-a", "1 Main St", "-c", "Oslo", "-s",
+		"Viken", "-z", "0150", "-C", "Norway", "-o", "Acme, Inc.", "-t",
+		"Chief engineer", "-n", "work" },
+	    "",
+	    { "VCARD", "VCARD/VERSION=2.1", "VCARD/N", "VCARD/N/F=Lee",
+		"VCARD/N/G=Ann", "VCARD/ADR", "VCARD/ADR/STREET=1 Main St",
+		"VCARD/ADR/L=Oslo", "VCARD/ADR/R=Viken", "VCARD/ADR/PC=0150",
+		"VCARD/ADR/C=Norway", "VCARD/ORG",
+		"VCARD/ORG/ORGNAME=Acme, Inc.",
+		"VCARD/TITLE=Chief engineer" } },
+	ReadCase{ "GivenNameInItsPlace", { "-f", "Ann" }, "",
+	    { "VCARD", "VCARD/VERSION=2.1", "VCARD/N", "VCARD/N/G=Ann" } },
+	ReadCase{ "CountryInItsPlace",
+	    { "-C", "Norway", "-c", "Troms\xC3\xB8" }, "",
+	    { "VCARD", "VCARD/VERSION=2.1", "VCARD/ADR",
+		"VCARD/ADR/L=Troms\xC3\xB8", "VCARD/ADR/C=Norway" } },
+	ReadCase{ "CompanyAndTitle", { "-o", "Acme AS", "-t", "Engineer" }, "",
+	    { "VCARD", "VCARD/VERSION=2.1", "VCARD/ORG",
+		"VCARD/ORG/ORGNAME=Acme AS", "VCARD/TITLE=Engineer" } },
+	ReadCase{ "CardFromStandardInput", {},
+	    "BEGIN:VCARD\nVERSION:2.1\nN:Lee;Ann\nTEL:555-0100\nEND:VCARD\n",
+	    { "VCARD", "VCARD/VERSION=2.1", "VCARD/N", "VCARD/N/F=Lee",
+		"VCARD/N/G=Ann", "VCARD/TEL=555-0100" } }),
+    CaseName());
