@@ -135,26 +135,41 @@ show_text(const unsigned char *p, size_t n)
 		putchar('\n');
 }
 
-/* Sixteen bytes a row: offset, hexadecimal, printable ASCII. */
+/*
+ * Sixteen bytes a row: offset, hexadecimal, printable ASCII.  Each row is
+ * put together first and written in one go; a database of some megabytes
+ * makes hundreds of thousands of rows.
+ */
 static void
 show_hex(const unsigned char *p, size_t n)
 {
+	static const char digits[] = "0123456789ABCDEF";
+	char line[128];
+
 	for (size_t row = 0; row < n; row += 16) {
-		printf("%8zu ", row);
+		size_t k = (size_t)snprintf(line, sizeof(line), "%8zu ", row);
 		for (size_t i = 0; i < 16; i++) {
 			if (i == 8)
-				putchar(' ');
-			if (row + i < n)
-				printf(" %02X", p[row + i]);
-			else
-				fputs("   ", stdout);
+				line[k++] = ' ';
+			line[k++] = ' ';
+			if (row + i < n) {
+				line[k++] = digits[p[row + i] >> 4];
+				line[k++] = digits[p[row + i] & 0xF];
+			} else {
+				line[k++] = ' ';
+				line[k++] = ' ';
+			}
 		}
-		fputs("  |", stdout);
+		line[k++] = ' ';
+		line[k++] = ' ';
+		line[k++] = '|';
 		for (size_t i = 0; i < 16 && row + i < n; i++) {
 			unsigned c = p[row + i];
-			putchar(c >= 0x20 && c < 0x7F ? (int)c : '.');
+			line[k++] = c >= 0x20 && c < 0x7F ? (char)c : '.';
 		}
-		fputs("|\n", stdout);
+		line[k++] = '|';
+		line[k++] = '\n';
+		fwrite(line, 1, k, stdout);
 	}
 }
 
