@@ -469,6 +469,20 @@ long_text(size_t size)
 	return s;
 }
 
+/*
+ * A file that begins as a Palm database does, with its name NUL-padded in
+ * a field of 32 bytes, and then holds every byte value in turn.
+ */
+std::string
+palm_file(std::string_view name, size_t size)
+{
+	std::string f(name);
+	f.resize(32, '\0');
+	for (size_t i = 0; f.size() < size; i++)
+		f.push_back((char)(i * 37 + 11));
+	return f;
+}
+
 } // namespace
 
 /*
@@ -611,4 +625,114 @@ INSTANTIATE_TEST_SUITE_P(Cases, AddressReceived,
 	PeerCase{ "EmptyStream", {}, "", counted(std::nullopt, "addr", "") },
 	PeerCase{ "LongStream", {}, long_text(70000),
 	    counted(std::nullopt, "addr", long_text(70000)), 1 }),
+    CaseName());
+
+class DateReceived : public testing::TestWithParam<PeerCase>
+{
+};
+
+TEST_P(DateReceived, AsAsked)
+{
+	expect_received("fmt-date", GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, DateReceived,
+    testing::
+	Values(PeerCase{ "WorkedExample",
+		   { "-d", "20240315", "-t", "0930-1030", "Team", "meeting" },
+		   "",
+		   { {}, {}, "date",
+		       "BEGIN:VCALENDAR\r\nVERSION:1.0\r\nBEGIN:VEVENT\r\n"
+		       "DTSTART:20240315T093000\r\nDTEND:20240315T103000\r\n"
+		       "DESCRIPTION:Team meeting\r\nEND:VEVENT\r\n"
+		       "END:VCALENDAR\r\n" } },
+	    PeerCase{ "NamedWithoutTimes",
+		{ "-n", "Team", "-d", "20240315", "Team", "meeting" }, "",
+		{ "Team", {}, "date",
+		    "BEGIN:VCALENDAR\r\nVERSION:1.0\r\nBEGIN:VEVENT\r\n"
+		    "DTSTART:20240315\r\nDESCRIPTION:Team meeting\r\n"
+		    "END:VEVENT\r\nEND:VCALENDAR\r\n" } },
+	    PeerCase{ "DescriptionFromStandardInput",
+		{ "-d", "20241224", "-t", "18-23" }, "Dinner\nat home\n",
+		{ {}, {}, "date",
+		    "BEGIN:VCALENDAR\r\nVERSION:1.0\r\nBEGIN:VEVENT\r\n"
+		    "DTSTART:20241224T180000\r\nDTEND:20241224T230000\r\n"
+		    "DESCRIPTION:Dinner\r\nat home\r\n\r\nEND:VEVENT\r\n"
+		    "END:VCALENDAR\r\n" } }),
+    CaseName());
+
+class TodoReceived : public testing::TestWithParam<PeerCase>
+{
+};
+
+TEST_P(TodoReceived, AsAsked)
+{
+	expect_received("fmt-todo", GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, TodoReceived,
+    testing::Values(
+	PeerCase{ "WorkedExample", { "-d", "20240315", "Buy", "milk" }, "",
+	    { {}, {}, "todo",
+		"BEGIN:VCALENDAR\r\nVERSION:1.0\r\nBEGIN:VTODO\r\n"
+		"CATEGORIES:X-Unfiled\r\nDUE:20240315\r\n"
+		"STATUS:NEEDS ACTION\r\nPRIORITY:1\r\n"
+		"DESCRIPTION:Buy milk\r\nEND:VTODO\r\nEND:VCALENDAR\r\n" } },
+	PeerCase{ "NamedFromStandardInput", { "-n", "Milk", "-d", "20240315" },
+	    "Buy milk",
+	    { "Milk", {}, "todo",
+		"BEGIN:VCALENDAR\r\nVERSION:1.0\r\nBEGIN:VTODO\r\n"
+		"CATEGORIES:X-Unfiled\r\nDUE:20240315\r\n"
+		"STATUS:NEEDS ACTION\r\nPRIORITY:1\r\n"
+		"DESCRIPTION:Buy milk\r\nEND:VTODO\r\nEND:VCALENDAR\r\n" } }),
+    CaseName());
+
+class PhonecardReceived : public testing::TestWithParam<PeerCase>
+{
+};
+
+TEST_P(PhonecardReceived, AsAsked)
+{
+	expect_received("fmt-phonecard", GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, PhonecardReceived,
+    testing::Values(PeerCase{ "WorkedExample",
+			{ "-n", "Home", "-t", "555-0100" }, "",
+			{ "Home.vcf", {}, {},
+			    "BEGIN:VCARD\r\nVERSION:2.1\r\nN:Home\r\n"
+			    "TEL:555-0100\r\nEND:VCARD\r\n" } },
+	PeerCase{ "LongNameCut",
+	    { "-n", "Annabelle Lee-Winterbottom", "-t", "+47 555 0100" }, "",
+	    { "Annabelle Lee-Winterbott.vcf", {}, {},
+		"BEGIN:VCARD\r\nVERSION:2.1\r\nN:Annabelle Lee-Winterbott\r\n"
+		"TEL:+47 555 0100\r\nEND:VCARD\r\n" } },
+	PeerCase{ "Latin1Name", { "-n", "Jos\xE9", "-t", "1" }, "",
+	    { "Jos\xE9.vcf", {}, {},
+		"BEGIN:VCARD\r\nVERSION:2.1\r\nN:Jos\xE9\r\nTEL:1\r\n"
+		"END:VCARD\r\n" } }),
+    CaseName());
+
+class DatabaseReceived : public testing::TestWithParam<PeerCase>
+{
+};
+
+TEST_P(DatabaseReceived, AsAsked)
+{
+	expect_received("fmt-database", GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, DatabaseReceived,
+    testing::Values(PeerCase{ "WorkedExample", {}, "",
+			counted("Sample", "lnch", palm_file("Sample", 700)), 2,
+			palm_file("Sample", 700) },
+	PeerCase{ "SeveralChunks", { "-z" }, "",
+	    counted("MemoDB", "zrCT", palm_file("MemoDB", 1700)), 4,
+	    palm_file("MemoDB", 1700) },
+	PeerCase{ "WholeChunksOnly", { "-z", "-l" }, "",
+	    counted("AddressDB", "lnch", palm_file("AddressDB", 1500)), 3,
+	    palm_file("AddressDB", 1500) },
+	PeerCase{ "OneShortChunk", {}, "",
+	    counted("Tiny", "lnch", palm_file("Tiny", 40)), 1,
+	    palm_file("Tiny", 40) }),
     CaseName());

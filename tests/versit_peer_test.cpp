@@ -197,3 +197,88 @@ INSTANTIATE_TEST_SUITE_P(Cases, AddressRead,
 	    { "VCARD", "VCARD/VERSION=2.1", "VCARD/N", "VCARD/N/F=Lee",
 		"VCARD/N/G=Ann", "VCARD/TEL=555-0100" } }),
     CaseName());
+
+class DateRead : public testing::TestWithParam<ReadCase>
+{
+};
+
+TEST_P(DateRead, AsGiven)
+{
+	expect_read("fmt-date", GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, DateRead,
+    testing::Values(ReadCase{ "WorkedExample",
+			{ "-d", "20240315", "-t", "0930-1030", "Team",
+			    "meeting" },
+			"",
+			{ "VCALENDAR", "VCALENDAR/VERSION=1.0",
+			    "VCALENDAR/VEVENT",
+			    "VCALENDAR/VEVENT/DTSTART=20240315T093000",
+			    "VCALENDAR/VEVENT/DTEND=20240315T103000",
+			    "VCALENDAR/VEVENT/DESCRIPTION=Team meeting" } },
+	ReadCase{ "WithoutTimes", { "-d", "20240315", "Team", "meeting" }, "",
+	    { "VCALENDAR", "VCALENDAR/VERSION=1.0", "VCALENDAR/VEVENT",
+		"VCALENDAR/VEVENT/DTSTART=20240315",
+		"VCALENDAR/VEVENT/DESCRIPTION=Team meeting" } },
+	ReadCase{ "DescriptionFromStandardInput",
+	    { "-n", "Dentist", "-d", "20241101", "-t", "1615-17" },
+	    "Dentist at 16:15, bring card\n",
+	    { "VCALENDAR", "VCALENDAR/VERSION=1.0", "VCALENDAR/VEVENT",
+		"VCALENDAR/VEVENT/DTSTART=20241101T161500",
+		"VCALENDAR/VEVENT/DTEND=20241101T170000",
+		"VCALENDAR/VEVENT/DESCRIPTION=Dentist at 16:15, bring "
+		"card" } }),
+    CaseName());
+
+class TodoRead : public testing::TestWithParam<ReadCase>
+{
+};
+
+TEST_P(TodoRead, AsGiven)
+{
+	expect_read("fmt-todo", GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, TodoRead,
+    testing::Values(ReadCase{ "WorkedExample",
+			{ "-d", "20240315", "Buy", "milk" }, "",
+			{ "VCALENDAR", "VCALENDAR/VERSION=1.0",
+			    "VCALENDAR/VTODO",
+			    "VCALENDAR/VTODO/CATEGORIES=X-Unfiled",
+			    "VCALENDAR/VTODO/DUE=20240315",
+			    "VCALENDAR/VTODO/STATUS=NEEDS ACTION",
+			    "VCALENDAR/VTODO/PRIORITY=1",
+			    "VCALENDAR/VTODO/DESCRIPTION=Buy milk" } },
+	ReadCase{ "DescriptionFromStandardInput",
+	    { "-n", "Tyres", "-d", "20241015" },
+	    "Change tyres: winter set, 4 bolts each\n",
+	    { "VCALENDAR", "VCALENDAR/VERSION=1.0", "VCALENDAR/VTODO",
+		"VCALENDAR/VTODO/CATEGORIES=X-Unfiled",
+		"VCALENDAR/VTODO/DUE=20241015",
+		"VCALENDAR/VTODO/STATUS=NEEDS ACTION",
+		"VCALENDAR/VTODO/PRIORITY=1",
+		"VCALENDAR/VTODO/DESCRIPTION=Change tyres: winter set, 4 bolts "
+		"each" } }),
+    CaseName());
+
+class PhonecardRead : public testing::TestWithParam<ReadCase>
+{
+};
+
+TEST_P(PhonecardRead, AsGiven)
+{
+	expect_read("fmt-phonecard", GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, PhonecardRead,
+    testing::Values(ReadCase{ "WorkedExample",
+			{ "-n", "Home", "-t", "555-0100" }, "",
+			{ "VCARD", "VCARD/VERSION=2.1", "VCARD/N",
+			    "VCARD/N/F=Home", "VCARD/TEL=555-0100" } },
+	ReadCase{ "LongNameCut",
+	    { "-n", "Annabelle Lee-Winterbottom", "-t", "+47 555 0100" }, "",
+	    { "VCARD", "VCARD/VERSION=2.1", "VCARD/N",
+		"VCARD/N/F=Annabelle Lee-Winterbott",
+		"VCARD/TEL=+47 555 0100" } }),
+    CaseName());
