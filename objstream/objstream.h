@@ -29,6 +29,27 @@ inline constexpr int HDR_KIND_BYTES = 0x40;
 inline constexpr int HDR_KIND_BYTE = 0x80;
 inline constexpr int HDR_KIND_QUAD = 0xC0;
 
+/*
+ * The headers the writer knows, by their IrOBEX names.  `order` is a
+ * header's place in an object, whose headers always come as Name, Length,
+ * Creator ID, Body (repeated), End of Body; 0 marks the headers that no
+ * program writes.
+ */
+struct hdr_info {
+	int id;
+	const char *name;
+	int order;
+};
+inline constexpr hdr_info hdr_table[] = {
+	{ HDR_NAME, "Name", 1 },
+	{ HDR_DESCRIPTION, "Description", 0 },
+	{ HDR_LENGTH, "Length", 2 },
+	{ HDR_TIME, "Time", 0 },
+	{ HDR_CREATOR, "Creator ID", 3 },
+	{ HDR_BODY, "Body", 4 },
+	{ HDR_END_OF_BODY, "End of Body", 5 },
+};
+
 inline constexpr int HDR_MAX = 65535; /* one header, all in */
 inline constexpr int HDR_BYTES_MAX = HDR_MAX - 3; /* data of a byte header */
 inline constexpr int HDR_UNICODE_MAX =

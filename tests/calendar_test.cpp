@@ -1,0 +1,406 @@
+/*
+ * fmt-date and fmt-todo through the built programs: the worked objects
+ * byte for byte, the option and argument rules, and the rules the two
+ * share (description, line ends, name, today's date, long texts, output
+ * errors), each table run against both programs.
+ *
+ * Dates given in full (YYYYMMDD) make objects that do not depend on the
+ * day the tests run; where the date comes from the clock, the expected
+ * date is taken before and after the run, so that a run across midnight
+ * passes too.
+ */
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "runner.h"
+
+static const std::string date_usage =
+    "Format Palm Pilot date from stdin or command line\n"
+    "Usage: fmt-date [-n name] [-d [[[cc]yy]mm]dd] [-t hh[mm]-hh[mm]] "
+    "[text ...]\n";
+static const std::string todo_usage =
+    "Format Palm Pilot todo item from stdin or command line\n"
+    "Usage: fmt-todo [-n name] [-d [[[cc]yy]mm]dd] [text ...]\n";
+static const std::string bad_date = "Bad date format\n";
+static const std::string bad_time = "Bad time format\n";
+
+/* The worked objects, as literal bytes. */
+static const std::string team_meeting_timed = hex("CF 64 61 74 65 49 00 94") +
+    "BEGIN:VCALENDAR\r\n"
+    "VERSION:1.0\r\n"
+    "BEGIN:VEVENT\r\n"
+    "DTSTART:20240315T093000\r\n"
+    "DTEND:20240315T103000\r\n"
+    "DESCRIPTION:Team meeting\r\n"
+    "END:VEVENT\r\n"
+    "END:VCALENDAR\r\n";
+static const std::string team_meeting = hex("CF 64 61 74 65 49 00 76") +
+    "BEGIN:VCALENDAR\r\n"
+    "VERSION:1.0\r\n"
+    "BEGIN:VEVENT\r\n"
+    "DTSTART:20240315\r\n"
+    "DESCRIPTION:Team meeting\r\n"
+    "END:VEVENT\r\n"
+    "END:VCALENDAR\r\n";
+static const std::string buy_milk = hex("CF 74 6F 64 6F 49 00 A3") +
+    "BEGIN:VCALENDAR\r\n"
+    "VERSION:1.0\r\n"
+    "BEGIN:VTODO\r\n"
+    "CATEGORIES:X-Unfiled\r\n"
+    "DUE:20240315\r\n"
+    "STATUS:NEEDS ACTION\r\n"
+    "PRIORITY:1\r\n"
+    "DESCRIPTION:Buy milk\r\n"
+    "END:VTODO\r\n"
+    "END:VCALENDAR\r\n";
+
+/* An End-of-Body header, for payloads that fit in one. */
+static std::string
+end_of_body(const std::string &payload)
+{
+	size_t n = payload.size() + 3;
+	return std::string{ '\x49', (char)(n >> 8), (char)(n & 0xFF) } +
+	    payload;
+}
+
+/* An event on `date` without times; `text` is the description's lines. */
+static std::string
+event(const std::string &date, const std::string &text)
+{
+	return hex("CF 64 61 74 65") +
+	    end_of_body("BEGIN:VCALENDAR\r\nVERSION:1.0\r\nBEGIN:VEVENT\r\n"
+			"DTSTART:" +
+		date + "\r\nDESCRIPTION:" + text +
+		"END:VEVENT\r\nEND:VCALENDAR\r\n");
+}
+
+static std::string
+event_at(const std::string &date, const std::string &start,
+    const std::string &end, const std::string &text)
+{
+	return hex("CF 64 61 74 65") +
+	    end_of_body("BEGIN:VCALENDAR\r\nVERSION:1.0\r\nBEGIN:VEVENT\r\n"
+			"DTSTART:" +
+		date + "T" + start + "\r\nDTEND:" + date + "T" + end +
+		"\r\nDESCRIPTION:" + text + "END:VEVENT\r\nEND:VCALENDAR\r\n");
+}
+
+static std::string
+todo(const std::string &date, const std::string &text)
+{
+	return hex("CF 74 6F 64 6F") +
+	    end_of_body("BEGIN:VCALENDAR\r\nVERSION:1.0\r\nBEGIN:VTODO\r\n"
+			"CATEGORIES:X-Unfiled\r\nDUE:" +
+		date + "\r\nSTATUS:NEEDS ACTION\r\nPRIORITY:1\r\nDESCRIPTION:" +
+		text + "END:VTODO\r\nEND:VCALENDAR\r\n");
+}
+
+class Date : public testing::TestWithParam<CaseRun>
+{
+};
+
+TEST_P(Date, WritesTheObject)
+{
+	expect_case("fmt-date", GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, Date,
+    testing::Values(CaseRun{ "WorkedExample",
+			{ "-d", "20240315", "-t", "0930-1030", "Team",
+			    "meeting" },
+			"", team_meeting_timed },
+	CaseRun{ "WorkedExampleWithoutTime",
+	    { "-d", "20240315", "Team", "meeting" }, "", team_meeting },
+	CaseRun{ "WorkedExampleWithName",
+	    { "-n", "Team", "-d", "20240315", "Team", "meeting" }, "",
+	    hex("01 00 0D 00 54 00 65 00 61 00 6D 00 00") + team_meeting },
+	CaseRun{ "EndBeforeStart", { "-d", "20240315", "-t", "12-10", "x" }, "",
+	    event_at("20240315", "120000", "100000", "x\r\n") },
+	CaseRun{ "EndPartKeepsItsHyphen",
+	    { "-d", "20240315", "-t", "09-12-3", "x" }, "",
+	    event_at("20240315", "090000", "12-300", "x\r\n") },
+	CaseRun{ "LastDateAndTimeCount",
+	    { "-d", "1", "-t", "9", "-d", "20240315", "-t", "0930-1030", "Team",
+		"meeting" },
+	    "", team_meeting_timed },
+	CaseRun{ "TimeAfterTheWordsIsText",
+	    { "-d", "20240315", "Lunch", "-t", "0900" }, "",
+	    event("20240315", "Lunch -t 0900\r\n") },
+	CaseRun{ "DoubleHyphenEndsOptions",
+	    { "-d", "20240315", "--", "-t", "x" }, "",
+	    event("20240315", "-t x\r\n") },
+	CaseRun{ "OddDate", { "-d", "1234567", "x" }, "unread", "", bad_date,
+	    255 },
+	CaseRun{ "LongDate", { "-d", "202403150", "x" }, "", "", bad_date,
+	    255 },
+	CaseRun{ "TimeWithoutHyphen", { "-t", "0900", "x" }, "", "", bad_time,
+	    255 },
+	CaseRun{ "ShortEndTime", { "-d", "20240315", "-t", "09-5" }, "", "",
+	    bad_time, 255 },
+	CaseRun{ "DateJudgedBeforeTime", { "-t", "0900", "-d", "1" }, "", "",
+	    bad_date, 255 },
+	CaseRun{ "HelpWithBadDateAndTime", { "-d", "1", "-t", "9", "-h" }, "",
+	    "", date_usage },
+	CaseRun{ "DateWithoutArgument", { "-d" }, "", "", date_usage, 0, true },
+	CaseRun{ "UnknownOptionWithBadDate", { "-d", "1", "-x" }, "", "",
+	    date_usage, 0, true }),
+    CaseName());
+
+class Todo : public testing::TestWithParam<CaseRun>
+{
+};
+
+TEST_P(Todo, WritesTheObject)
+{
+	expect_case("fmt-todo", GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, Todo,
+    testing::Values(CaseRun{ "WorkedExample",
+			{ "-d", "20240315", "Buy", "milk" }, "", buy_milk },
+	CaseRun{ "WorkedExampleWithName",
+	    { "-n", "Milk", "-d", "20240315", "Buy", "milk" }, "",
+	    hex("01 00 0D 00 4D 00 69 00 6C 00 6B 00 00") + buy_milk },
+	CaseRun{ "LastDateCounts",
+	    { "-d", "1", "-d", "20240315", "Buy", "milk" }, "", buy_milk },
+	CaseRun{ "OddDate", { "-d", "123", "x" }, "unread", "", bad_date, 255 },
+	CaseRun{ "LongDate", { "-d", "1234567890" }, "", "", bad_date, 255 },
+	CaseRun{ "HelpWithBadDate", { "-h", "-d", "1" }, "", "", todo_usage },
+	CaseRun{ "DateWithoutArgument", { "-d" }, "", "", todo_usage, 0, true },
+	CaseRun{ "NoTimeOption", { "-t", "0900-1000", "x" }, "", "", todo_usage,
+	    0, true }),
+    CaseName());
+
+/* What the two programs share is checked against both. */
+struct Tool {
+	const char *name; /* for test names */
+	const char *program;
+	std::string (*object)(const std::string &date, const std::string &text);
+};
+
+static void
+PrintTo(const Tool &tool, std::ostream *os)
+{
+	*os << tool.program;
+}
+
+static const Tool tools[] = {
+	{ "Date", "fmt-date", event },
+	{ "Todo", "fmt-todo", todo },
+};
+
+template <class Row> struct ToolCaseName {
+	std::string operator()(
+	    const testing::TestParamInfo<std::tuple<Tool, Row>> &info) const
+	{
+		return std::string(std::get<0>(info.param).name) + "_" +
+		    std::get<1>(info.param).name;
+	}
+};
+
+/*
+ * The description, from the words or from standard input, and the line
+ * ends around it: `text` is what lies between "DESCRIPTION:" and the next
+ * "END:".  The normalisation runs on into the closing text, so a lone CR
+ * at the end is completed by the closing line end, not doubled.
+ */
+struct Text {
+	const char *name;
+	std::vector<std::string> words;
+	std::string input;
+	std::string text;
+};
+
+static void
+PrintTo(const Text &row, std::ostream *os)
+{
+	*os << row.name;
+}
+
+class Description : public testing::TestWithParam<std::tuple<Tool, Text>>
+{
+};
+
+TEST_P(Description, EndsLinesWithCrLf)
+{
+	const auto &[tool, row] = GetParam();
+	std::vector<std::string> args{ "-d", "20240315" };
+	args.insert(args.end(), row.words.begin(), row.words.end());
+	CaseRun c{ row.name, args, row.input,
+		tool.object("20240315", row.text) };
+	expect_case(tool.program, c);
+}
+
+INSTANTIATE_TEST_SUITE_P(Texts, Description,
+    testing::Combine(testing::ValuesIn(tools),
+	testing::Values(Text{ "EmptyInput", {}, "", "\r\n" },
+	    Text{ "InputLine", {}, "Lunch\n", "Lunch\r\n\r\n" },
+	    Text{ "InputLastLineOpen", {}, "one\ntwo", "one\r\ntwo\r\n" },
+	    Text{ "InputMixedLineEnds", {}, "a\nb\rc\r\nd",
+		"a\r\nb\r\nc\r\nd\r\n" },
+	    Text{ "InputEndsInLoneCr", {}, "x\r", "x\r\n" },
+	    Text{ "InputEndsInCrLf", {}, "x\r\n", "x\r\n\r\n" },
+	    Text{ "InputPassesUnescaped", {}, "a,b;c:d\\e", "a,b;c:d\\e\r\n" },
+	    Text{ "WordsJoined", { "a", "", "b" }, "", "a  b\r\n" },
+	    Text{ "WordsLeaveInputUnread", { "" }, "unread", "\r\n" },
+	    Text{ "WordWithLineFeed", { "a\nb" }, "", "a\r\nb\r\n" },
+	    Text{ "LastWordEndingInCr", { "x\r" }, "", "x\r\n" })),
+    ToolCaseName<Text>());
+
+/* The Name header: only with -n, and cut to 24 bytes. */
+struct Name {
+	const char *name;
+	std::vector<std::string> args;
+	std::string header;
+};
+
+static void
+PrintTo(const Name &row, std::ostream *os)
+{
+	*os << row.name;
+}
+
+class ObjectName : public testing::TestWithParam<std::tuple<Tool, Name>>
+{
+};
+
+TEST_P(ObjectName, LeadsTheObject)
+{
+	const auto &[tool, row] = GetParam();
+	std::vector<std::string> args = row.args;
+	args.insert(args.end(), { "-d", "20240315", "x" });
+	CaseRun c{ row.name, args, "",
+		row.header + tool.object("20240315", "x\r\n") };
+	expect_case(tool.program, c);
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, ObjectName,
+    testing::Combine(testing::ValuesIn(tools),
+	testing::Values(Name{ "None", {}, "" },
+	    Name{ "Empty", { "-n", "" }, hex("01 00 05 00 00") },
+	    Name{ "CutTo24Bytes", { "-n", "abcdefghijklmnopqrstuvwxyz0123" },
+		hex("01 00 35 00 61 00 62 00 63 00 64 00 65 00 66 00 67"
+		    "00 68 00 69 00 6A 00 6B 00 6C 00 6D 00 6E 00 6F 00 70"
+		    "00 71 00 72 00 73 00 74 00 75 00 76 00 77 00 78 00 00") },
+	    Name{ "LastCounts", { "-n", "a", "-nb" },
+		hex("01 00 07 00 62 00 00") })),
+    ToolCaseName<Name>());
+
+/* Today's local date, as the programs read it from the clock. */
+static std::string
+local_today()
+{
+	time_t now = time(nullptr);
+	struct tm tm;
+	char date[16];
+	localtime_r(&now, &tm);
+	strftime(date, sizeof(date), "%Y%m%d", &tm);
+	return date;
+}
+
+/*
+ * Dates taken wholly or partly from today: the argument replaces as many
+ * characters at the end of today's date as it has.
+ */
+struct Today {
+	const char *name;
+	std::vector<std::string> args;
+	std::string tail; /* what replaces the end of today's date */
+	std::string text;
+};
+
+static void
+PrintTo(const Today &row, std::ostream *os)
+{
+	*os << row.name;
+}
+
+class TodaysDate : public testing::TestWithParam<std::tuple<Tool, Today>>
+{
+};
+
+TEST_P(TodaysDate, FillsTheLeadingFields)
+{
+	const auto &[tool, row] = GetParam();
+	std::string before = local_today();
+	RunResult r = run_program(tool.program, row.args);
+	std::string after = local_today();
+
+	size_t keep = 8 - row.tail.size();
+	std::string on_before =
+	    tool.object(before.substr(0, keep) + row.tail, row.text);
+	std::string on_after =
+	    tool.object(after.substr(0, keep) + row.tail, row.text);
+	EXPECT_TRUE(r.out == on_before || r.out == on_after)
+	    << printable(r.out) << "\nexpected\n"
+	    << printable(on_before);
+	EXPECT_EQ(r.err, "");
+	EXPECT_EQ(r.status, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Dates, TodaysDate,
+    testing::Combine(testing::ValuesIn(tools),
+	testing::Values(Today{ "NoDate", { "x" }, "", "x\r\n" },
+	    Today{ "EmptyDate", { "-d", "", "x" }, "", "x\r\n" },
+	    Today{ "Day", { "-d", "07", "x" }, "07", "x\r\n" },
+	    Today{ "TwoDigitYearTakesThisCentury", { "-d", "991231", "x" },
+		"991231", "x\r\n" },
+	    Today{ "OptionsStopAtTheFirstWord", { "Lunch", "-d", "15" }, "",
+		"Lunch -d 15\r\n" })),
+    ToolCaseName<Today>());
+
+class Shared : public testing::TestWithParam<Tool>
+{
+};
+
+/* A description too long for one header goes out as Body headers first. */
+TEST_P(Shared, LongDescriptionSplitsIntoBodyHeaders)
+{
+	const Tool &tool = GetParam();
+	std::string line(99, 'x'), input, text;
+	for (int i = 0; i < 700; i++) {
+		input += line + "\n";
+		text += line + "\r\n";
+	}
+	RunOptions options;
+	options.input = input;
+	RunResult r = run_program(tool.program, { "-d", "20240315" }, options);
+
+	/* The payload is what one header would carry, cut after 65,532. */
+	std::string whole = tool.object("20240315", text + "\r\n");
+	std::string creator = whole.substr(0, 5);
+	std::string payload = whole.substr(8);
+	std::string rest = payload.substr(65532);
+	size_t n = rest.size() + 3;
+	std::string expected = creator + hex("48 FF FF") +
+	    payload.substr(0, 65532) +
+	    std::string{ '\x49', (char)(n >> 8), (char)(n & 0xFF) } + rest;
+	EXPECT_TRUE(r.out == expected) << r.out.size() << " bytes";
+	EXPECT_EQ(r.err, "");
+	EXPECT_EQ(r.status, 0);
+}
+
+TEST_P(Shared, FullOutputIsAnError)
+{
+	const Tool &tool = GetParam();
+	RunOptions options;
+	options.stdout_path = "/dev/full";
+	RunResult r =
+	    run_program(tool.program, { "-d", "20240315", "x" }, options);
+	EXPECT_EQ(r.err,
+	    std::string(tool.program) + ": cannot write to standard output: " +
+		strerror(ENOSPC) + "\n");
+	EXPECT_EQ(r.status, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Tools, Shared, testing::ValuesIn(tools),
+    [](const testing::TestParamInfo<Tool> &p) {
+	    return std::string(p.param.name);
+    });

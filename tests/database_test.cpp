@@ -1,0 +1,362 @@
+/*
+ * fmt-database through the built program, on files the tests make: a real
+ * Palm database byte for byte, the chunking at every size that matters, the
+ * option rules, and the files that are not what a database should be.
+ */
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "runner.h"
+
+static const std::string usage = "Format Palm Pilot PDB or PRC file\n"
+				 "Usage: fmt-database [-lz] pdb-file\n";
+static const std::string lnch = hex("CF 6C 6E 63 68");
+static const std::string zrct = hex("CF 7A 72 43 54");
+static const std::string end_of_body = hex("49 00 03");
+
+static std::string
+be16(unsigned v)
+{
+	return { (char)(v >> 8), (char)v };
+}
+
+static std::string
+be32(uint32_t v)
+{
+	return be16(v >> 16) + be16(v & 0xFFFF);
+}
+
+/*
+ * A Palm database of `size` bytes (at least 88) holding one record: the
+ * 78-byte header (the name NUL-padded in its 32-byte field, attributes,
+ * version, creation, modification and backup dates, modification number,
+ * application and sort info offsets, type and creator, unique ID seed, next
+ * record list, record count), one 8-byte record entry, two bytes of gap,
+ * and the record's data up to the end.
+ */
+static std::string
+palm_database(std::string_view name, size_t size)
+{
+	std::string db(name);
+	db.resize(32, '\0');
+	db += be16(0x0008); /* attributes: back up */
+	db += be16(1); /* version */
+	db += be32(0xBA5C0A00) + be32(0xBA5C0B00) + be32(0);
+	db += be32(3) + be32(0) + be32(0);
+	db += "DATA";
+	db += "Smpl";
+	db += be32(0) + be32(0) + be16(1);
+	db += be32(88) + "\x40" + std::string("\x00\x00\x01", 3);
+	db += be16(0);
+	for (size_t i = 0; db.size() < size; i++)
+		db.push_back((char)(i * 37 + 11));
+	return db;
+}
+
+static std::string
+fixture(const std::string &name, std::string_view bytes)
+{
+	std::string path = temp_dir() + "/" + name;
+	write_file(path, bytes);
+	return path;
+}
+
+class Database : public testing::TestWithParam<CaseRun>
+{
+};
+
+TEST_P(Database, RefusesTheCommandLine)
+{
+	expect_case("fmt-database", GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, Database,
+    testing::Values(CaseRun{ "NoPath", {}, "", "", usage },
+	CaseRun{ "NoPathAfterOptions", { "-z" }, "", "", usage },
+	CaseRun{ "TwoPaths", { "a.pdb", "b.pdb" }, "", "", usage },
+	CaseRun{ "PathFollowedByAnOption", { "a.pdb", "-z" }, "", "", usage },
+	CaseRun{ "Help", { "-h", "a.pdb" }, "", "", usage },
+	CaseRun{ "UnknownOption", { "-x", "a.pdb" }, "", "", usage, 0, true },
+	CaseRun{ "CannotOpen", { "-z", "/nonexistent/a.pdb" }, "", "",
+	    std::string("fmt-database: cannot open `/nonexistent/a.pdb': ") +
+		strerror(ENOENT) + "\n",
+	    1 }),
+    CaseName());
+
+TEST(DatabaseFile, WorkedExample)
+{
+	std::string db = palm_database("Sample", 700);
+	RunResult r =
+	    run_program("fmt-database", { fixture("sample.pdb", db) });
+	std::string expected =
+	    hex("01 00 11 00 53 00 61 00 6D 00 70 00 6C 00 65 00 00"
+		"C3 00 00 02 BC CF 6C 6E 63 68 48 01 F7") +
+	    db.substr(0, 500) + hex("48 00 CB") + db.substr(500) + end_of_body;
+	EXPECT_EQ(r.out.size(), 736u);
+	EXPECT_EQ(printable(r.out), printable(expected));
+	EXPECT_EQ(r.err, "");
+	EXPECT_EQ(r.status, 0);
+}
+
+/* Chunks of at most 500 bytes, never an empty Body header. */
+TEST(DatabaseFile, SendsEveryByteInChunks)
+{
+	struct Body {
+		const char *header;
+		size_t count;
+	};
+	const struct {
+		size_t size;
+		const char *name_and_length;
+		std::vector<Body> bodies;
+	} cases[] = {
+		{ 0, "01 00 05 00 00 C3 00 00 00 00", {} },
+		/* One byte and no NUL: the name is that byte. */
+		{ 1, "01 00 07 00 53 00 00 C3 00 00 00 01",
+		    { { "48 00 04", 1 } } },
+		{ 499,
+		    "01 00 0F 00 53 00 69 00 7A 00 65 00 64 00 00"
+		    "C3 00 00 01 F3",
+		    { { "48 01 F6", 499 } } },
+		{ 500,
+		    "01 00 0F 00 53 00 69 00 7A 00 65 00 64 00 00"
+		    "C3 00 00 01 F4",
+		    { { "48 01 F7", 500 } } },
+		{ 501,
+		    "01 00 0F 00 53 00 69 00 7A 00 65 00 64 00 00"
+		    "C3 00 00 01 F5",
+		    { { "48 01 F7", 500 }, { "48 00 04", 1 } } },
+		{ 700,
+		    "01 00 0F 00 53 00 69 00 7A 00 65 00 64 00 00"
+		    "C3 00 00 02 BC",
+		    { { "48 01 F7", 500 }, { "48 00 CB", 200 } } },
+		{ 1000,
+		    "01 00 0F 00 53 00 69 00 7A 00 65 00 64 00 00"
+		    "C3 00 00 03 E8",
+		    { { "48 01 F7", 500 }, { "48 01 F7", 500 } } },
+	};
+	std::string full = palm_database("Sized", 1000);
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.size);
+		std::string file = full.substr(0, c.size);
+		RunResult r = run_program("fmt-database",
+		    { fixture("sized" + std::to_string(c.size), file) });
+		std::string expected = hex(c.name_and_length) + lnch;
+		size_t at = 0;
+		for (const auto &b : c.bodies) {
+			expected += hex(b.header) + file.substr(at, b.count);
+			at += b.count;
+		}
+		expected += end_of_body;
+		EXPECT_EQ(at, c.size) << "the table's own sum";
+		EXPECT_EQ(printable(r.out), printable(expected));
+		EXPECT_EQ(r.status, 0);
+	}
+}
+
+TEST(DatabaseFile, LastCreatorOptionCounts)
+{
+	const struct {
+		std::vector<std::string> options;
+		const std::string &creator;
+	} cases[] = {
+		{ {}, lnch },
+		{ { "-l" }, lnch },
+		{ { "-z" }, zrct },
+		{ { "-z", "-l" }, lnch },
+		{ { "-l", "-z" }, zrct },
+		{ { "-zl" }, lnch },
+		{ { "-lz" }, zrct },
+		{ { "-z", "--" }, zrct },
+	};
+	std::string path = fixture("creator.pdb", "C");
+	for (const auto &c : cases) {
+		std::vector<std::string> args = c.options;
+		args.push_back(path);
+		SCOPED_TRACE(testing::PrintToString(args));
+		RunResult r = run_program("fmt-database", args);
+		EXPECT_EQ(printable(r.out),
+		    printable(hex("01 00 07 00 43 00 00 C3 00 00 00 01") +
+			c.creator + hex("48 00 04 43") + end_of_body));
+		EXPECT_EQ(r.status, 0);
+	}
+}
+
+/* The name stops at the first NUL, and never reaches past the first chunk. */
+TEST(DatabaseFile, NameFromTheFirstChunk)
+{
+	std::string n500;
+	for (int i = 0; i < 500; i++)
+		n500 += hex("00 6E");
+	const struct {
+		const char *label;
+		std::string file;
+		std::string name;
+	} cases[] = {
+		{ "high bytes widen as Latin-1",
+		    palm_database("Caf\xE9 \x80", 100),
+		    hex("01 00 11 00 43 00 61 00 66 00 E9 00 20 00 80 00 00") },
+		{ "NUL first", std::string("\0abc", 4), hex("01 00 05 00 00") },
+		{ "no NUL in the file", "abc",
+		    hex("01 00 0B 00 61 00 62 00 63 00 00") },
+		{ "no NUL in the first chunk",
+		    std::string(550, 'n') + '\0' + std::string(49, 'y'),
+		    hex("01 03 ED") + n500 + hex("00 00") },
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.label);
+		RunResult r = run_program("fmt-database",
+		    { fixture("named.pdb", c.file) });
+		EXPECT_EQ(printable(r.out.substr(0, c.name.size() + 1)),
+		    printable(c.name + "\xC3"));
+		EXPECT_EQ(r.status, 0);
+	}
+}
+
+TEST(DatabaseFailures, DirectoryIsAReadError)
+{
+	std::string dir = temp_dir() + "/dir.pdb";
+	mkdir(dir.c_str(), 0700);
+	RunResult r = run_program("fmt-database", { dir });
+	EXPECT_EQ(r.out, "");
+	EXPECT_EQ(r.err,
+	    "fmt-database: cannot read `" + dir + "': " + strerror(EISDIR) +
+		"\n");
+	EXPECT_EQ(r.status, 1);
+}
+
+/* A pipe has no size to announce, and short reads are not its end. */
+TEST(DatabaseFile, FifoSentWholeWithoutLength)
+{
+	std::string db = palm_database("Piped", 1000);
+	std::string fifo = temp_dir() + "/piped.pdb";
+	ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0) << strerror(errno);
+	std::thread writer([&] {
+		int fd = open(fifo.c_str(), O_WRONLY);
+		if (fd < 0)
+			return;
+		if (write(fd, db.data(), 300) == 300) {
+			usleep(50000);
+			(void)!write(fd, db.data() + 300, 700);
+		}
+		close(fd);
+	});
+	RunResult r = run_program("fmt-database", { fifo });
+	/* Let a writer go whose reader never came. */
+	close(open(fifo.c_str(), O_RDONLY | O_NONBLOCK));
+	writer.join();
+	EXPECT_EQ(printable(r.out),
+	    printable(hex("01 00 0F 00 50 00 69 00 70 00 65 00 64 00 00") +
+		lnch + hex("48 01 F7") + db.substr(0, 500) + hex("48 01 F7") +
+		db.substr(500) + end_of_body));
+	EXPECT_EQ(r.status, 0);
+}
+
+/* The first `count` bytes the program writes to a pipe; then it is killed. */
+static std::string
+output_head(const std::vector<std::string> &args, size_t count)
+{
+	std::string path = program_path("fmt-database");
+	std::vector<std::string> words{ "fmt-database" };
+	words.insert(words.end(), args.begin(), args.end());
+	std::vector<char *> argv;
+	for (auto &w : words)
+		argv.push_back(w.data());
+	argv.push_back(nullptr);
+
+	int fds[2];
+	if (pipe(fds) != 0) {
+		ADD_FAILURE() << "pipe: " << strerror(errno);
+		return "";
+	}
+	fflush(nullptr);
+	pid_t pid = fork();
+	if (pid == 0) {
+		if (dup2(fds[1], 1) < 0)
+			_exit(125);
+		close(fds[0]);
+		close(fds[1]);
+		execv(path.c_str(), argv.data());
+		_exit(126);
+	}
+	close(fds[1]);
+	std::string out;
+	char buf[256];
+	while (pid > 0 && out.size() < count) {
+		ssize_t n = read(fds[0], buf,
+		    std::min(sizeof(buf), count - out.size()));
+		if (n <= 0)
+			break;
+		out.append(buf, (size_t)n);
+	}
+	close(fds[0]);
+	if (pid > 0) {
+		kill(pid, SIGKILL);
+		waitpid(pid, nullptr, 0);
+	}
+	return out;
+}
+
+/* Sparse files: only the start of the object is read. */
+TEST(DatabaseFile, LengthOnlyWhen32BitsHoldIt)
+{
+	std::string huge_name = hex("01 00 0D 00 48 00 75 00 67 00 65 00 00");
+	const struct {
+		off_t size;
+		std::string head;
+	} cases[] = {
+		{ (off_t)0xFFFFFFFF, huge_name + hex("C3 FF FF FF FF") + lnch },
+		{ (off_t)0x100000000,
+		    huge_name + lnch + hex("48 01 F7") + "Hu" },
+	};
+	std::string path = fixture("huge.pdb", palm_database("Huge", 100));
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.size);
+		if (truncate(path.c_str(), c.size) != 0)
+			GTEST_SKIP() << "no sparse file: " << strerror(errno);
+		EXPECT_EQ(printable(output_head({ path }, c.head.size())),
+		    printable(c.head));
+	}
+	unlink(path.c_str());
+}
+
+/*
+ * /dev/zero never ends, so only a failed standard output can stop the run;
+ * a CPU time limit, which the program inherits, turns a run that would go
+ * on for ever into a failure.
+ */
+TEST(DatabaseFailures, StopsWhenOutputFails)
+{
+	struct rlimit saved, limit;
+	struct rusage used;
+	ASSERT_EQ(getrlimit(RLIMIT_CPU, &saved), 0);
+	ASSERT_EQ(getrusage(RUSAGE_SELF, &used), 0);
+	limit = saved;
+	limit.rlim_cur =
+	    (rlim_t)used.ru_utime.tv_sec + used.ru_stime.tv_sec + 10;
+	if (saved.rlim_max != RLIM_INFINITY && limit.rlim_cur > saved.rlim_max)
+		limit.rlim_cur = saved.rlim_max;
+	ASSERT_EQ(setrlimit(RLIMIT_CPU, &limit), 0);
+	RunOptions options;
+	options.stdout_path = "/dev/full";
+	RunResult r = run_program("fmt-database", { "/dev/zero" }, options);
+	setrlimit(RLIMIT_CPU, &saved);
+	EXPECT_EQ(r.err,
+	    std::string("fmt-database: cannot write to standard output: ") +
+		strerror(ENOSPC) + "\n");
+	EXPECT_EQ(r.status, 1);
+}

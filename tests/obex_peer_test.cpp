@@ -1,0 +1,730 @@
+/*
+ * The objects as a real OBEX receiver takes them.  OpenOBEX runs as the
+ * server side of a custom transport inside the test, and the test plays a
+ * client: CONNECT, then the program's output as PUT request packets cut at
+ * header boundaries (the last one final), then DISCONNECT, each answered by
+ * the receiver before the next is sent.  The headers that OpenOBEX hands
+ * back with the PUT are compared with what the command line asked for.
+ *
+ * What OpenOBEX 1.7.2 is known to do, so that the comparison checks the
+ * objects and not the library: it merges the data of all Body and
+ * End-of-Body headers into one Body header that it hands back only once
+ * End-of-Body has arrived; it loops forever on a Body header whose length
+ * field is 0 (so each exchange runs in a child process under a time limit);
+ * its OBEX_HDR_CREATOR has the kind bits of a byte sequence, not of the
+ * four-byte value that goes on the wire; and it takes packets above the
+ * size it announces, so the client here keeps to that size itself.
+ */
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <openobex/obex.h>
+
+#include "obex_walk.h"
+#include "runner.h"
+
+namespace
+{
+
+/* Header identifiers, built as OpenOBEX builds its own. */
+constexpr int
+obex_id(obex_hdr_id id, obex_hdr_type kind)
+{
+	return (int)id | (int)kind;
+}
+constexpr int NAME = obex_id(OBEX_HDR_ID_NAME, OBEX_HDR_TYPE_UNICODE);
+constexpr int LENGTH = obex_id(OBEX_HDR_ID_LENGTH, OBEX_HDR_TYPE_UINT32);
+constexpr int CREATOR = obex_id(OBEX_HDR_ID_CREATOR, OBEX_HDR_TYPE_UINT32);
+constexpr int BODY = obex_id(OBEX_HDR_ID_BODY, OBEX_HDR_TYPE_BYTES);
+constexpr int END_OF_BODY = obex_id(OBEX_HDR_ID_BODY_END, OBEX_HDR_TYPE_BYTES);
+
+/* The largest packet that the client side can take back. */
+constexpr int CLIENT_MTU = 1024;
+
+/* Time for one exchange, far above what it needs. */
+constexpr unsigned EXCHANGE_SECONDS = 20;
+
+struct Header {
+	int id;
+	std::string value; /* Unicode as its units, four-byte high first */
+	bool operator==(const Header &) const = default;
+};
+
+/* What one exchange gave: the PUT's headers, and any failure on the way. */
+struct Exchange {
+	std::vector<Header> received;
+	std::string trouble;
+};
+
+std::string
+u16(unsigned v)
+{
+	return { (char)(v >> 8 & 0xFF), (char)(v & 0xFF) };
+}
+
+std::string
+u32(uint32_t v)
+{
+	return u16(v >> 16) + u16(v & 0xFFFF);
+}
+
+std::string
+packet(int opcode, std::string_view contents)
+{
+	return (char)opcode + u16((unsigned)contents.size() + 3) +
+	    std::string(contents);
+}
+
+/*
+ * The PUT packets of an object for a receiver that takes packets of at
+ * most `mtu` bytes: whole headers, as many as fit, in each.  A Body or
+ * End-of-Body header too big for any packet (one of 65,535 bytes cannot
+ * fit, whatever the size) is carried as several Body headers, the last
+ * keeping the header's own identifier, as a sender must do.  Bytes that
+ * frame no header are passed on as they are, for the receiver to judge.
+ */
+std::vector<std::string>
+put_packets(std::string_view object, size_t mtu)
+{
+	size_t room = mtu - 3;
+	std::vector<std::string> contents(1);
+	auto add = [&](std::string_view piece) {
+		if (!contents.back().empty() &&
+		    contents.back().size() + piece.size() > room)
+			contents.emplace_back();
+		contents.back() += piece;
+	};
+	bool framed;
+
+	for (const ObexPiece &p : obex_walk(object, framed)) {
+		if ((p.id != BODY && p.id != END_OF_BODY) ||
+		    p.header.size() <= room) {
+			add(p.header);
+			continue;
+		}
+		std::string_view data = p.data;
+		while (data.size() > room - 3) {
+			add((char)BODY + u16((unsigned)room) +
+			    std::string(data.substr(0, room - 3)));
+			data.remove_prefix(room - 3);
+		}
+		add((char)p.id + u16((unsigned)data.size() + 3) +
+		    std::string(data));
+	}
+	std::vector<std::string> packets;
+	for (size_t i = 0; i < contents.size(); i++)
+		packets.push_back(
+		    packet(i + 1 < contents.size() ? OBEX_CMD_PUT
+						   : OBEX_CMD_PUT | OBEX_FINAL,
+			contents[i]));
+	return packets;
+}
+
+/* The receiver's side of the exchange, reached from its callbacks. */
+struct Receiver {
+	std::string written; /* responses since the last packet */
+	std::vector<Header> put;
+	int puts = 0;
+	std::string trouble;
+};
+
+int
+receiver_write(obex_t *, void *data, uint8_t *buf, int len)
+{
+	static_cast<Receiver *>(data)->written.append((const char *)buf,
+	    (size_t)len);
+	return len;
+}
+
+int
+receiver_nothing(obex_t *, void *)
+{
+	return 0;
+}
+
+/* Fed data waits in the receiver's buffer: there is always input. */
+int
+receiver_input(obex_t *, void *, int)
+{
+	return 1;
+}
+
+void
+receiver_event(obex_t *handle, obex_object_t *object, int, int event,
+    int command, int)
+{
+	Receiver *r = static_cast<Receiver *>(OBEX_GetUserData(handle));
+	uint8_t hi;
+	obex_headerdata_t hv;
+	uint32_t size;
+
+	switch (event) {
+	case OBEX_EV_REQHINT:
+		OBEX_ObjectSetRsp(object, OBEX_RSP_CONTINUE, OBEX_RSP_SUCCESS);
+		break;
+	case OBEX_EV_REQ:
+		if (command != OBEX_CMD_PUT)
+			break;
+		r->puts++;
+		while (
+		    OBEX_ObjectGetNextHeader(handle, object, &hi, &hv, &size)) {
+			Header h{ hi, {} };
+			if ((hi & OBEX_HDR_TYPE_MASK) == OBEX_HDR_TYPE_UINT32)
+				h.value = u32(hv.bq4);
+			else if ((hi & OBEX_HDR_TYPE_MASK) ==
+			    OBEX_HDR_TYPE_UINT8)
+				h.value = std::string(1, (char)hv.bq1);
+			else
+				h.value.assign((const char *)hv.bs, size);
+			r->put.push_back(h);
+		}
+		break;
+	case OBEX_EV_PARSEERR:
+	case OBEX_EV_LINKERR:
+	case OBEX_EV_ABORT:
+	case OBEX_EV_UNEXPECTED:
+		r->trouble += "receiver event " + std::to_string(event) +
+		    " during command " + std::to_string(command) + "\n";
+		break;
+	}
+}
+
+/* Sends one packet and checks the one response that must come back. */
+bool
+send_packet(obex_t *handle, Receiver &r, std::string packet, int response,
+    const std::string &what)
+{
+	r.written.clear();
+	if (OBEX_CustomDataFeed(handle, (uint8_t *)packet.data(),
+		(int)packet.size()) < 0) {
+		r.trouble += what + ": the receiver took no data\n";
+		return false;
+	}
+	int work, rounds = 0;
+	while ((work = OBEX_Work(handle)) > 0 && ++rounds < 100)
+		;
+	if (work != 0) {
+		r.trouble += what + ": the receiver's work did not settle\n";
+		return false;
+	}
+	const std::string &w = r.written;
+	if (w.size() < 3 || (unsigned char)w[0] != response ||
+	    w.compare(1, 2, u16((unsigned)w.size())) != 0) {
+		r.trouble += what + ": response " + printable(w) +
+		    ", not one packet of status " + std::to_string(response) +
+		    "\n";
+		return false;
+	}
+	return r.trouble.empty();
+}
+
+/* The whole exchange with a fresh receiver; runs in a child process. */
+Exchange
+obex_exchange_here(std::string_view object)
+{
+	Receiver r;
+	obex_t *handle = OBEX_Init(OBEX_TRANS_CUSTOM, receiver_event, 0);
+	obex_ctrans_t transport{};
+
+	if (handle == nullptr)
+		return { {}, "OBEX_Init failed\n" };
+	transport.connect = receiver_nothing;
+	transport.disconnect = receiver_nothing;
+	transport.listen = receiver_nothing;
+	transport.write = receiver_write;
+	transport.handleinput = receiver_input;
+	transport.customdata = &r;
+	OBEX_SetUserData(handle, &r);
+	if (OBEX_RegisterCTransport(handle, &transport) < 0 ||
+	    OBEX_TransportConnect(handle, nullptr, 0) < 0) {
+		OBEX_Cleanup(handle);
+		return { {}, "the custom transport did not come up\n" };
+	}
+
+	std::string connect = std::string("\x10\x00", 2) + u16(CLIENT_MTU);
+	if (send_packet(handle, r,
+		packet(OBEX_CMD_CONNECT | OBEX_FINAL, connect),
+		OBEX_RSP_SUCCESS | OBEX_FINAL, "CONNECT") &&
+	    r.written.size() == 7) {
+		size_t mtu = (unsigned char)r.written[5] << 8 |
+		    (unsigned char)r.written[6];
+		std::vector<std::string> packets = put_packets(object, mtu);
+		for (size_t i = 0; i < packets.size(); i++) {
+			bool last = i + 1 == packets.size();
+			if (!send_packet(handle, r, packets[i],
+				(last ? OBEX_RSP_SUCCESS : OBEX_RSP_CONTINUE) |
+				    OBEX_FINAL,
+				"PUT packet " + std::to_string(i + 1) + " of " +
+				    std::to_string(packets.size())))
+				break;
+		}
+		if (r.trouble.empty())
+			send_packet(handle, r,
+			    packet(OBEX_CMD_DISCONNECT | OBEX_FINAL, ""),
+			    OBEX_RSP_SUCCESS | OBEX_FINAL, "DISCONNECT");
+	} else if (r.trouble.empty()) {
+		r.trouble += "CONNECT: response " + printable(r.written) + "\n";
+	}
+	if (r.trouble.empty() && r.puts != 1)
+		r.trouble += std::to_string(r.puts) + " PUT requests arrived\n";
+	OBEX_Cleanup(handle);
+	return { r.put, r.trouble };
+}
+
+/* An exchange in a child process that gets `seconds` to finish it. */
+Exchange
+obex_exchange(std::string_view object, unsigned seconds = EXCHANGE_SECONDS)
+{
+	int fds[2];
+	if (pipe(fds) != 0)
+		return { {}, "no pipe\n" };
+	fflush(nullptr);
+	pid_t pid = fork();
+	if (pid < 0)
+		return { {}, "no fork\n" };
+	if (pid == 0) {
+		close(fds[0]);
+		alarm(seconds);
+		Exchange x = obex_exchange_here(object);
+		std::string report =
+		    u32((uint32_t)x.trouble.size()) + x.trouble;
+		for (const Header &h : x.received)
+			report += (char)h.id + u32((uint32_t)h.value.size()) +
+			    h.value;
+		for (size_t done = 0; done < report.size();) {
+			ssize_t n = write(fds[1], report.data() + done,
+			    report.size() - done);
+			if (n <= 0)
+				_exit(1);
+			done += (size_t)n;
+		}
+		_exit(0);
+	}
+	close(fds[1]);
+	std::string report;
+	char buf[65536];
+	ssize_t n;
+	while ((n = read(fds[0], buf, sizeof(buf))) > 0)
+		report.append(buf, (size_t)n);
+	close(fds[0]);
+	int status;
+	if (waitpid(pid, &status, 0) != pid)
+		return { {}, "the receiver's process was lost\n" };
+	if (WIFSIGNALED(status) && WTERMSIG(status) == SIGALRM)
+		return { {},
+			"the receiver did not finish within " +
+			    std::to_string(seconds) + " s\n" };
+	if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+		return { {}, "the receiver's process failed\n" };
+
+	auto take32 = [&](size_t &pos) {
+		uint32_t v = 0;
+		for (int i = 0; i < 4 && pos < report.size(); i++)
+			v = v << 8 | (unsigned char)report[pos++];
+		return v;
+	};
+	Exchange x;
+	size_t pos = 0;
+	uint32_t len = take32(pos);
+	x.trouble = report.substr(pos, len);
+	pos += len;
+	while (pos < report.size()) {
+		int id = (unsigned char)report[pos++];
+		len = take32(pos);
+		x.received.push_back({ id, report.substr(pos, len) });
+		pos += len;
+	}
+	return x;
+}
+
+/* What a case asks the receiver to get. */
+struct Want {
+	std::optional<std::string> name; /* its bytes, one unit each */
+	std::optional<uint32_t> length;
+	std::optional<std::string> creator; /* four letters */
+	std::string body;
+};
+
+/* An object with a Length header that counts its payload. */
+Want
+counted(std::optional<std::string> name, std::string creator, std::string body)
+{
+	return { name, (uint32_t)body.size(), creator, body };
+}
+
+/* The headers that OpenOBEX hands back for such an object. */
+std::vector<Header>
+wanted_headers(const Want &w)
+{
+	std::vector<Header> h;
+	if (w.name) {
+		std::string units;
+		for (char c : *w.name)
+			units += u16((unsigned char)c);
+		h.push_back({ NAME, units + u16(0) });
+	}
+	if (w.length)
+		h.push_back({ LENGTH, u32(*w.length) });
+	if (w.creator)
+		h.push_back({ CREATOR, *w.creator });
+	h.push_back({ BODY, w.body });
+	return h;
+}
+
+std::string
+describe(const Header &h)
+{
+	char id[8];
+	snprintf(id, sizeof(id), "%02X", h.id);
+	std::string v = printable(h.value.substr(0, 64));
+	return std::string(id) + " (" + std::to_string(h.value.size()) +
+	    " bytes) " + v + (h.value.size() > 64 ? "..." : "");
+}
+
+/* Empty when the receiver got what was wanted, else what differs. */
+std::string
+obex_mismatch(const Exchange &x, const Want &w)
+{
+	std::vector<Header> want = wanted_headers(w);
+	std::string s = x.trouble;
+
+	for (size_t i = 0; i < std::max(want.size(), x.received.size()); i++) {
+		if (i < want.size() && i < x.received.size() &&
+		    want[i] == x.received[i])
+			continue;
+		s += "header " + std::to_string(i + 1) + ": received " +
+		    (i < x.received.size() ? describe(x.received[i])
+					   : "nothing") +
+		    ", wanted " +
+		    (i < want.size() ? describe(want[i]) : "nothing");
+		if (i < want.size() && i < x.received.size() &&
+		    want[i].value != x.received[i].value) {
+			const std::string &a = x.received[i].value,
+					  &b = want[i].value;
+			size_t k = 0;
+			while (k < a.size() && k < b.size() && a[k] == b[k])
+				k++;
+			s += "; first difference at byte " + std::to_string(k);
+		}
+		s += "\n";
+	}
+	return s;
+}
+
+/* One program run whose object goes to the receiver. */
+struct PeerCase {
+	const char *name;
+	std::vector<std::string> args;
+	std::string input;
+	Want want;
+	int body_headers = 0; /* Body headers in the program's own output */
+	std::optional<std::string> file = {}; /* written out, its path last */
+};
+
+void
+PrintTo(const PeerCase &c, std::ostream *os)
+{
+	*os << c.name;
+}
+
+void
+expect_received(std::string_view program, const PeerCase &c)
+{
+	std::vector<std::string> args = c.args;
+	if (c.file) {
+		std::string path = temp_dir() + "/" + c.name + ".pdb";
+		write_file(path, *c.file);
+		args.push_back(path);
+	}
+	RunOptions options;
+	options.input = c.input;
+	RunResult r = run_program(program, args, options);
+	ASSERT_EQ(r.status, 0) << r.err;
+
+	bool framed;
+	int bodies = 0;
+	for (const ObexPiece &p : obex_walk(r.out, framed))
+		bodies += p.id == BODY;
+	EXPECT_TRUE(framed) << "the output does not frame as headers";
+	EXPECT_EQ(bodies, c.body_headers) << "Body headers in the output";
+	EXPECT_EQ(obex_mismatch(obex_exchange(r.out), c.want), "");
+}
+
+/* Text without line ends whose bytes show where each piece came from. */
+std::string
+long_text(size_t size)
+{
+	std::string s;
+	for (size_t i = 0; i < size; i++)
+		s += (char)('A' + (i * 7 + i / 23) % 26);
+	return s;
+}
+
+/*
+ * A file that begins as a Palm database does, with its name NUL-padded in
+ * a field of 32 bytes, and then holds every byte value in turn.
+ */
+std::string
+palm_file(std::string_view name, size_t size)
+{
+	std::string f(name);
+	f.resize(32, '\0');
+	for (size_t i = 0; f.size() < size; i++)
+		f.push_back((char)(i * 37 + 11));
+	return f;
+}
+
+} // namespace
+
+/*
+ * The check must bite.  The worked memo object passes; each wrong object
+ * is that object with one fault, and the receiver alone must show it.
+ */
+static const std::string shop = hex("00 73 00 68 00 6F 00 70");
+static const std::string memo = hex("CF 6D 65 6D 6F");
+static const std::string text = "milk eggs\r\n";
+static const Want shopping{ "shop", {}, "memo", text };
+
+TEST(ObexRightObject, Passes)
+{
+	std::string object = hex("01 00 0D") + shop + hex("00 00") + memo +
+	    hex("49 00 0E") + text;
+	EXPECT_EQ(obex_mismatch(obex_exchange(object), shopping), "");
+}
+
+struct WrongObject {
+	const char *name;
+	std::string object;
+	unsigned seconds = EXCHANGE_SECONDS;
+};
+
+void
+PrintTo(const WrongObject &c, std::ostream *os)
+{
+	*os << c.name;
+}
+
+class ObexCheck : public testing::TestWithParam<WrongObject>
+{
+};
+
+TEST_P(ObexCheck, FailsAWrongObject)
+{
+	std::string why =
+	    obex_mismatch(obex_exchange(GetParam().object, GetParam().seconds),
+		shopping);
+	EXPECT_NE(why, "");
+	std::printf("%s", why.c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ObexCheck,
+    testing::Values(WrongObject{ "NameLengthTooLong",
+			hex("01 00 0F") + shop + hex("00 00") + memo +
+			    hex("49 00 0E") + text },
+	WrongObject{ "NameLengthTooShort",
+	    hex("01 00 0B") + shop + hex("00 00") + memo + hex("49 00 0E") +
+		text },
+	WrongObject{ "NameWithoutItsTerminator",
+	    hex("01 00 0B") + shop + memo + hex("49 00 0E") + text },
+	WrongObject{ "EndOfBodyLengthTooLong",
+	    hex("01 00 0D") + shop + hex("00 00") + memo + hex("49 00 0F") +
+		text },
+	WrongObject{ "EndOfBodyLengthTooShort",
+	    hex("01 00 0D") + shop + hex("00 00") + memo + hex("49 00 0D") +
+		text },
+	WrongObject{ "CreatorAsAByteSequence",
+	    hex("01 00 0D") + shop +
+		hex("00 00 4F 00 07 6D 65 6D 6F 49 00 0E") + text },
+	WrongObject{ "EmptyBodyHeaderHangsTheReceiver",
+	    hex("01 00 0D") + shop + hex("00 00") + memo +
+		hex("48 00 00 49 00 0E") + text,
+	    2 }),
+    CaseName());
+
+class MemoReceived : public testing::TestWithParam<PeerCase>
+{
+};
+
+TEST_P(MemoReceived, AsAsked)
+{
+	expect_received("fmt-memo", GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, MemoReceived,
+    testing::Values(PeerCase{ "WorkedExample", { "-n", "shop", "milk", "eggs" },
+			"", { "shop", {}, "memo", "milk eggs\r\n" } },
+	PeerCase{ "FromStandardInput", { "-n", "Shopping" }, "milk\neggs\n",
+	    { "Shopping", {}, "memo", "milk\r\neggs\r\n" } },
+	PeerCase{ "Unnamed", { "Call", "the", "garage" }, "",
+	    { {}, {}, "memo", "Call the garage\r\n" } },
+	PeerCase{ "EmptyText", {}, "", { {}, {}, "memo", "" } },
+	PeerCase{ "EmptyName", { "-n", "", "x" }, "",
+	    { "", {}, "memo", "x\r\n" } },
+	PeerCase{ "NameCutTo24Bytes",
+	    { "-n", "Groceries for the weekend trip", "x" }, "",
+	    { "Groceries for the weeken", {}, "memo", "x\r\n" } },
+	PeerCase{ "Latin1Name", { "-n", "caf\xE9", "x" }, "",
+	    { "caf\xE9", {}, "memo", "x\r\n" } },
+	PeerCase{ "BinaryInput", {}, std::string("a\0b\xFF\r\n", 6),
+	    { {}, {}, "memo", std::string("a\0b\xFF\r\n", 6) } },
+	PeerCase{ "LongestSingleHeader", {}, long_text(65532),
+	    { {}, {}, "memo", long_text(65532) } },
+	PeerCase{ "OneByteBeyond", {}, long_text(65533),
+	    { {}, {}, "memo", long_text(65533) }, 1 },
+	PeerCase{ "SeveralBodyHeaders", { "-n", "long" }, long_text(200000),
+	    { "long", {}, "memo", long_text(200000) }, 3 }),
+    CaseName());
+
+class AddressReceived : public testing::TestWithParam<PeerCase>
+{
+};
+
+TEST_P(AddressReceived, AsAsked)
+{
+	expect_received("fmt-address", GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, AddressReceived,
+    testing::Values(PeerCase{ "WorkedExample",
+			{ "-f", "Ann", "-l", "Lee", "-c", "Oslo" }, "",
+			counted("Ann Lee", "addr",
+			    "BEGIN:VCARD\r\nVERSION:2.1\r\nN:Lee;Ann\r\n"
+			    "ADR:;;;Oslo;;;\r\nEND:VCARD") },
+	PeerCase{ "NamedByOption",
+	    { "-n", "Office", "-o", "Acme AS", "-t", "Engineer" }, "",
+	    counted("Office", "addr",
+		"BEGIN:VCARD\r\nVERSION:2.1\r\nORG:Acme AS\r\n"
+		"TITLE:Engineer\r\nEND:VCARD") },
+	PeerCase{ "NamedByCompany", { "-o", "Acme AS" }, "",
+	    counted("Acme AS", "addr",
+		"BEGIN:VCARD\r\nVERSION:2.1\r\nORG:Acme AS\r\nEND:VCARD") },
+	PeerCase{ "Unnamed", { "-t", "Engineer" }, "",
+	    counted(std::nullopt, "addr",
+		"BEGIN:VCARD\r\nVERSION:2.1\r\nTITLE:Engineer\r\n"
+		"END:VCARD") },
+	PeerCase{ "StreamWorkedExample", { "-n", "x" }, "a\nb\r",
+	    counted("x", "addr", "a\r\nb\r\n") },
+	PeerCase{ "EmptyStream", {}, "", counted(std::nullopt, "addr", "") },
+	PeerCase{ "LongStream", {}, long_text(70000),
+	    counted(std::nullopt, "addr", long_text(70000)), 1 }),
+    CaseName());
+
+class DateReceived : public testing::TestWithParam<PeerCase>
+{
+};
+
+TEST_P(DateReceived, AsAsked)
+{
+	expect_received("fmt-date", GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, DateReceived,
+    testing::
+	Values(PeerCase{ "WorkedExample",
+		   { "-d", "20240315", "-t", "0930-1030", "Team", "meeting" },
+		   "",
+		   { {}, {}, "date",
+		       "BEGIN:VCALENDAR\r\nVERSION:1.0\r\nBEGIN:VEVENT\r\n"
+		       "DTSTART:20240315T093000\r\nDTEND:20240315T103000\r\n"
+		       "DESCRIPTION:Team meeting\r\nEND:VEVENT\r\n"
+		       "END:VCALENDAR\r\n" } },
+	    PeerCase{ "NamedWithoutTimes",
+		{ "-n", "Team", "-d", "20240315", "Team", "meeting" }, "",
+		{ "Team", {}, "date",
+		    "BEGIN:VCALENDAR\r\nVERSION:1.0\r\nBEGIN:VEVENT\r\n"
+		    "DTSTART:20240315\r\nDESCRIPTION:Team meeting\r\n"
+		    "END:VEVENT\r\nEND:VCALENDAR\r\n" } },
+	    PeerCase{ "DescriptionFromStandardInput",
+		{ "-d", "20241224", "-t", "18-23" }, "Dinner\nat home\n",
+		{ {}, {}, "date",
+		    "BEGIN:VCALENDAR\r\nVERSION:1.0\r\nBEGIN:VEVENT\r\n"
+		    "DTSTART:20241224T180000\r\nDTEND:20241224T230000\r\n"
+		    "DESCRIPTION:Dinner\r\nat home\r\n\r\nEND:VEVENT\r\n"
+		    "END:VCALENDAR\r\n" } }),
+    CaseName());
+
+class TodoReceived : public testing::TestWithParam<PeerCase>
+{
+};
+
+TEST_P(TodoReceived, AsAsked)
+{
+	expect_received("fmt-todo", GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, TodoReceived,
+    testing::Values(
+	PeerCase{ "WorkedExample", { "-d", "20240315", "Buy", "milk" }, "",
+	    { {}, {}, "todo",
+		"BEGIN:VCALENDAR\r\nVERSION:1.0\r\nBEGIN:VTODO\r\n"
+		"CATEGORIES:X-Unfiled\r\nDUE:20240315\r\n"
+		"STATUS:NEEDS ACTION\r\nPRIORITY:1\r\n"
+		"DESCRIPTION:Buy milk\r\nEND:VTODO\r\nEND:VCALENDAR\r\n" } },
+	PeerCase{ "NamedFromStandardInput", { "-n", "Milk", "-d", "20240315" },
+	    "Buy milk",
+	    { "Milk", {}, "todo",
+		"BEGIN:VCALENDAR\r\nVERSION:1.0\r\nBEGIN:VTODO\r\n"
+		"CATEGORIES:X-Unfiled\r\nDUE:20240315\r\n"
+		"STATUS:NEEDS ACTION\r\nPRIORITY:1\r\n"
+		"DESCRIPTION:Buy milk\r\nEND:VTODO\r\nEND:VCALENDAR\r\n" } }),
+    CaseName());
+
+class PhonecardReceived : public testing::TestWithParam<PeerCase>
+{
+};
+
+TEST_P(PhonecardReceived, AsAsked)
+{
+	expect_received("fmt-phonecard", GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, PhonecardReceived,
+    testing::Values(PeerCase{ "WorkedExample",
+			{ "-n", "Home", "-t", "555-0100" }, "",
+			{ "Home.vcf", {}, {},
+			    "BEGIN:VCARD\r\nVERSION:2.1\r\nN:Home\r\n"
+			    "TEL:555-0100\r\nEND:VCARD\r\n" } },
+	PeerCase{ "LongNameCut",
+	    { "-n", "Annabelle Lee-Winterbottom", "-t", "+47 555 0100" }, "",
+	    { "Annabelle Lee-Winterbott.vcf", {}, {},
+		"BEGIN:VCARD\r\nVERSION:2.1\r\nN:Annabelle Lee-Winterbott\r\n"
+		"TEL:+47 555 0100\r\nEND:VCARD\r\n" } },
+	PeerCase{ "Latin1Name", { "-n", "Jos\xE9", "-t", "1" }, "",
+	    { "Jos\xE9.vcf", {}, {},
+		"BEGIN:VCARD\r\nVERSION:2.1\r\nN:Jos\xE9\r\nTEL:1\r\n"
+		"END:VCARD\r\n" } }),
+    CaseName());
+
+class DatabaseReceived : public testing::TestWithParam<PeerCase>
+{
+};
+
+TEST_P(DatabaseReceived, AsAsked)
+{
+	expect_received("fmt-database", GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, DatabaseReceived,
+    testing::Values(PeerCase{ "WorkedExample", {}, "",
+			counted("Sample", "lnch", palm_file("Sample", 700)), 2,
+			palm_file("Sample", 700) },
+	PeerCase{ "SeveralChunks", { "-z" }, "",
+	    counted("MemoDB", "zrCT", palm_file("MemoDB", 1700)), 4,
+	    palm_file("MemoDB", 1700) },
+	PeerCase{ "WholeChunksOnly", { "-z", "-l" }, "",
+	    counted("AddressDB", "lnch", palm_file("AddressDB", 1500)), 3,
+	    palm_file("AddressDB", 1500) },
+	PeerCase{ "OneShortChunk", {}, "",
+	    counted("Tiny", "lnch", palm_file("Tiny", 40)), 1,
+	    palm_file("Tiny", 40) }),
+    CaseName());

@@ -1,0 +1,78 @@
+/*
+ * fmt-date: an appointment for the date book of a Palm Pilot, as a
+ * vCalendar 1.0 event, from the words after the options or from standard
+ * input.
+ */
+#include <unistd.h>
+
+#include "calarg.h"
+#include "objstream.h"
+
+int
+main(int argc, char *argv[])
+{
+	const char *name = nullptr, *date_arg = nullptr, *time_arg = nullptr;
+	char date[CALARG_DATE_SIZE];
+	char start[CALARG_TIME_SIZE], end[CALARG_TIME_SIZE];
+	bool usage = false;
+	int ch;
+
+	obj_start(argc, argv, "fmt-date");
+	while ((ch = obj_getopt(argc, argv, "d:t:n:h")) != -1) {
+		switch (ch) {
+		case 'd':
+			date_arg = optarg;
+			break;
+		case 't':
+			time_arg = optarg;
+			break;
+		case 'n':
+			name = optarg;
+			break;
+		default:
+			usage = true;
+			break;
+		}
+	}
+	if (usage)
+		obj_usage("Format Palm Pilot date from stdin or command line\n"
+			  "Usage: %s [-n name] [-d [[[cc]yy]mm]dd] "
+			  "[-t hh[mm]-hh[mm]] [text ...]\n");
+
+	/* Both arguments are judged before anything is built. */
+	calarg_date(date_arg, date);
+	if (time_arg != nullptr)
+		calarg_time_range(time_arg, start, end);
+
+	/*
+	 * One text from start to end: a description that ends in a CR gets
+	 * only the LF of the line end that closes it.
+	 */
+	textbuf_init();
+	textbuf_puts("BEGIN:VCALENDAR\n");
+	textbuf_puts("VERSION:1.0\nBEGIN:VEVENT\n");
+	textbuf_puts("DTSTART:");
+	textbuf_puts(date);
+	if (time_arg != nullptr) {
+		textbuf_putc('T');
+		textbuf_puts(start);
+		textbuf_putc('\n');
+		textbuf_puts("DTEND:");
+		textbuf_puts(date);
+		textbuf_putc('T');
+		textbuf_puts(end);
+	}
+	textbuf_putc('\n');
+	textbuf_puts("DESCRIPTION:");
+	if (optind < argc)
+		textbuf_put_words(argc, argv, optind);
+	else
+		textbuf_read_stream();
+	textbuf_puts("\nEND:VEVENT\nEND:VCALENDAR\n");
+
+	if (name != nullptr)
+		hdr_name(name, obj_namelen(name));
+	hdr_creator(hdr_code("date"));
+	hdr_payload(textbuf.data, (size_t)textbuf.length);
+	obj_exit();
+}

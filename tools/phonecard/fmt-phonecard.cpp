@@ -1,0 +1,57 @@
+/*
+ * fmt-phonecard: a name and a telephone number for a Nokia phone, as a
+ * vCard 2.1 card named after the person.
+ */
+#include <unistd.h>
+
+#include <cstring>
+
+#include "objstream.h"
+
+int
+main(int argc, char *argv[])
+{
+	const char *name = nullptr, *tel = nullptr;
+	bool usage = false;
+	int ch;
+
+	obj_start(argc, argv, "fmt-phonecard");
+	while ((ch = obj_getopt(argc, argv, "n:t:h")) != -1) {
+		switch (ch) {
+		case 'n':
+			name = optarg;
+			break;
+		case 't':
+			tel = optarg;
+			break;
+		default:
+			usage = true;
+			break;
+		}
+	}
+	if (usage || name == nullptr || tel == nullptr)
+		obj_usage("Format Nokia telephone number from stdin or command "
+			  "line\n"
+			  "Usage: %s -n name -t tel\n");
+
+	/*
+	 * The cut name goes into the card and, with ".vcf" after it, names
+	 * the object; the phone files the card under that name.
+	 */
+	char object[OBJ_NAME_MAX + sizeof(".vcf")];
+	int len = obj_namelen(name);
+	memcpy(object, name, (size_t)len);
+	object[len] = '\0';
+
+	textbuf_init();
+	textbuf_puts("BEGIN:VCARD\nVERSION:2.1\nN:");
+	textbuf_puts(object);
+	textbuf_puts("\nTEL:");
+	textbuf_puts(tel);
+	textbuf_puts("\nEND:VCARD\n");
+
+	memcpy(object + len, ".vcf", sizeof(".vcf"));
+	hdr_name(object, len + 4);
+	hdr_payload(textbuf.data, (size_t)textbuf.length);
+	obj_exit();
+}

@@ -1,0 +1,62 @@
+/*
+ * fmt-todo: an item for the to-do list of a Palm Pilot, as a vCalendar 1.0
+ * to-do, from the words after the options or from standard input.
+ */
+#include <unistd.h>
+
+#include "calarg.h"
+#include "objstream.h"
+
+int
+main(int argc, char *argv[])
+{
+	const char *name = nullptr, *date_arg = nullptr;
+	char date[CALARG_DATE_SIZE];
+	bool usage = false;
+	int ch;
+
+	obj_start(argc, argv, "fmt-todo");
+	while ((ch = obj_getopt(argc, argv, "n:d:h")) != -1) {
+		switch (ch) {
+		case 'n':
+			name = optarg;
+			break;
+		case 'd':
+			date_arg = optarg;
+			break;
+		default:
+			usage = true;
+			break;
+		}
+	}
+	if (usage)
+		obj_usage(
+		    "Format Palm Pilot todo item from stdin or command line\n"
+		    "Usage: %s [-n name] [-d [[[cc]yy]mm]dd] [text ...]\n");
+
+	calarg_date(date_arg, date);
+
+	/*
+	 * Every item is due on some day, unfiled, open and of the first
+	 * priority.  One text from start to end: a description that ends in
+	 * a CR gets only the LF of the line end that closes it.
+	 */
+	textbuf_init();
+	textbuf_puts("BEGIN:VCALENDAR\n");
+	textbuf_puts("VERSION:1.0\nBEGIN:VTODO\n");
+	textbuf_puts("CATEGORIES:X-Unfiled\nDUE:");
+	textbuf_puts(date);
+	textbuf_puts("\nSTATUS:NEEDS ACTION\n");
+	textbuf_puts("PRIORITY:1\nDESCRIPTION:");
+	if (optind < argc)
+		textbuf_put_words(argc, argv, optind);
+	else
+		textbuf_read_stream();
+	textbuf_puts("\nEND:VTODO\nEND:VCALENDAR\n");
+
+	if (name != nullptr)
+		hdr_name(name, obj_namelen(name));
+	hdr_creator(hdr_code("todo"));
+	hdr_payload(textbuf.data, (size_t)textbuf.length);
+	obj_exit();
+}
