@@ -57,7 +57,15 @@ obj_getopt(int argc, char *const argv[], const char *optstring)
 	static char posix[64];
 
 	if (optstring != seen) {
-		snprintf(posix, sizeof(posix), "+%s", optstring);
+		/*
+		 * Copied by hand: each library function a program calls for
+		 * the first time costs it a symbol lookup at start-up.
+		 */
+		size_t n = 0;
+		posix[0] = '+';
+		for (; optstring[n] != '\0' && n < sizeof(posix) - 2; n++)
+			posix[n + 1] = optstring[n];
+		posix[n + 1] = '\0';
 		seen = optstring;
 	}
 	optstring = posix;

@@ -208,7 +208,9 @@ textbuf_copy(const unsigned char *s, const unsigned char *end)
 			break;
 		} else if ((*s | 0x07) != 0x0F) {
 			/* The last few bytes, one at a time. */
-			*out++ = *s++;
+			do
+				*out++ = *s++;
+			while (s < end && out <= stop && (*s | 0x07) != 0x0F);
 			continue;
 		}
 		/* A byte from 0x08 to 0x0F: a line end, or one to keep. */

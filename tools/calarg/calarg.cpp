@@ -15,6 +15,16 @@
 
 static constexpr size_t DATE_LEN = CALARG_DATE_SIZE - 1;
 
+/* n decimal digits of v, zero-padded, with no terminator. */
+static void
+put_digits(char *p, long v, int n)
+{
+	while (n-- > 0) {
+		p[n] = (char)('0' + v % 10);
+		v /= 10;
+	}
+}
+
 bool
 calarg_date_at(const char *arg, time_t now, char date[CALARG_DATE_SIZE])
 {
@@ -24,18 +34,19 @@ calarg_date_at(const char *arg, time_t now, char date[CALARG_DATE_SIZE])
 		return false;
 	if (len < DATE_LEN) {
 		struct tm tm;
-		char today[32];
 
 		/*
 		 * Only a year of four digits fills its four characters: a
 		 * clock far outside this era must not yield a longer text.
+		 * The digits are put by hand; formatted output would cost
+		 * every start of the program more than the rest of its date.
 		 */
 		if (localtime_r(&now, &tm) == nullptr || tm.tm_year < -1900 ||
-		    snprintf(today, sizeof(today), "%04ld%02d%02d",
-			(long)tm.tm_year + 1900, tm.tm_mon + 1,
-			tm.tm_mday) != (int)DATE_LEN)
+		    tm.tm_year > 9999 - 1900)
 			return false;
-		memcpy(date, today, DATE_LEN);
+		put_digits(date, (long)tm.tm_year + 1900, 4);
+		put_digits(date + 4, tm.tm_mon + 1, 2);
+		put_digits(date + 6, tm.tm_mday, 2);
 	}
 	memcpy(date + DATE_LEN - len, arg != nullptr ? arg : "", len + 1);
 	return true;

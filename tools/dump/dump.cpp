@@ -155,24 +155,3 @@ dump_next(std::span<const unsigned char> input, dump_state &state,
 		state.payload += header.count;
 	return DUMP_HEADER;
 }
-
-bool
-dump_parse(std::span<const unsigned char> input,
-    std::vector<dump_header> &headers, dump_error &error)
-{
-	dump_state state{};
-	dump_header header;
-
-	headers.clear();
-	for (;;) {
-		switch (dump_next(input, state, header, error)) {
-		case DUMP_HEADER:
-			headers.push_back(header);
-			break;
-		case DUMP_END:
-			return true;
-		case DUMP_ERROR:
-			return false;
-		}
-	}
-}
