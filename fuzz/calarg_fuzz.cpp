@@ -1,0 +1,134 @@
+/*
+ * The date and time argument parsers, fed any argument on any clock in a
+ * few time zones.  Both must read no byte past the argument's terminator,
+ * write no byte past their texts' room, and accept exactly the lengths
+ * that the rules allow:
+ *
+ *  - a date argument of 0, 2, 4, 6 or 8 bytes (or none), where all but 8
+ *    also need today's local date, which a clock beyond the years 0000 to
+ *    9999 does not have; the text is then eight characters that end in the
+ *    argument and begin with today's digits;
+ *  - a time range with a '-' whose part before the first '-' and part
+ *    after it have 2 or 4 bytes each; the texts are those parts filled up
+ *    with zeros to six characters.
+ *
+ * The input: a byte of flags (bit 0: no date argument at all; bits 1-2:
+ * the time zone), eight bytes of the clock, little-endian, then the
+ * argument, which ends at the input's end or at a NUL.
+ */
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include "calarg.h"
+
+[[noreturn]] static void
+fail(const char *what, const std::string &arg)
+{
+	fprintf(stderr, "calarg_fuzz: %s (argument \"%s\")\n", what,
+	    arg.c_str());
+	abort();
+}
+
+/* Exactly n bytes of heap, so that a step past them is caught. */
+template <class T>
+static T *
+exact(size_t n)
+{
+	return static_cast<T *>(malloc(n));
+}
+
+static bool
+digits(const char *p, size_t n)
+{
+	for (size_t i = 0; i < n; i++)
+		if (p[i] < '0' || p[i] > '9')
+			return false;
+	return true;
+}
+
+static void
+check_date(const char *arg, time_t now)
+{
+	std::string shown = arg != nullptr ? arg : "(none)";
+	size_t len = arg != nullptr ? strlen(arg) : 0;
+	struct tm tm;
+	bool today = localtime_r(&now, &tm) != nullptr && tm.tm_year >= -1900 &&
+	    tm.tm_year <= 9999 - 1900;
+	bool should = len <= 8 && len % 2 == 0 && (len == 8 || today);
+
+	char *date = exact<char>(CALARG_DATE_SIZE);
+	bool ok = calarg_date_at(arg, now, date);
+	if (ok != should)
+		fail(ok ? "date accepted" : "date refused", shown);
+	if (ok) {
+		if (strlen(date) != 8)
+			fail("date text not eight characters", shown);
+		if (memcmp(date + 8 - len, arg != nullptr ? arg : "", len) != 0)
+			fail("date text does not end in the argument", shown);
+		if (!digits(date, 8 - len))
+			fail("date text does not begin with today", shown);
+	}
+	free(date);
+}
+
+/* A part of a time range filled up with zeros to hhmmss. */
+static std::string
+time_text(const std::string &part)
+{
+	return part + std::string(6 - part.size(), '0');
+}
+
+static void
+check_time(const char *arg)
+{
+	std::string a = arg;
+	size_t dash = a.find('-');
+	std::string start_part = a.substr(0, dash);
+	std::string end_part =
+	    dash != std::string::npos ? a.substr(dash + 1) : "";
+	auto fits = [](const std::string &p) {
+		return p.size() == 2 || p.size() == 4;
+	};
+	bool should =
+	    dash != std::string::npos && fits(start_part) && fits(end_part);
+
+	char *start = exact<char>(CALARG_TIME_SIZE);
+	char *end = exact<char>(CALARG_TIME_SIZE);
+	bool ok = calarg_time_range_parse(arg, start, end);
+	if (ok != should)
+		fail(ok ? "time accepted" : "time refused", a);
+	if (ok &&
+	    (start != time_text(start_part) || end != time_text(end_part)))
+		fail("time texts wrong", a);
+	free(start);
+	free(end);
+}
+
+extern "C" int
+LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+	static const char *const zones[] = { "UTC0", "JST-9", "EST5",
+		"<-12>12" };
+
+	if (size < 9)
+		return 0;
+	unsigned flags = data[0];
+	uint64_t clock = 0;
+	for (int i = 8; i >= 1; i--)
+		clock = clock << 8 | data[i];
+	std::string text(reinterpret_cast<const char *>(data + 9), size - 9);
+	text.resize(strlen(text.c_str()));
+
+	setenv("TZ", zones[flags >> 1 & 3], 1);
+	tzset();
+	char *arg = exact<char>(text.size() + 1);
+	memcpy(arg, text.c_str(), text.size() + 1);
+	check_date(flags & 1 ? nullptr : arg, (time_t)clock);
+	check_time(arg);
+	free(arg);
+	return 0;
+}
