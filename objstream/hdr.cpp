@@ -167,12 +167,9 @@ hdr_payload(const void *data, size_t count)
 	 * bytes of data; a longer payload goes out in full Body headers and
 	 * the End-of-Body header carries what is left.
 	 */
+	/* A short payload always fits one End-of-Body header. */
+	static_assert(OUT_DIRECT_MIN <= HDR_BYTES_MAX);
 	if (count < OUT_DIRECT_MIN) {
-		while (count > (size_t)HDR_BYTES_MAX) {
-			hdr_body(p, HDR_BYTES_MAX);
-			p += HDR_BYTES_MAX;
-			count -= HDR_BYTES_MAX;
-		}
 		hdr_end_of_body(p, (int)count);
 		return;
 	}

@@ -38,12 +38,6 @@ obj_start(int argc, char *const argv[], const char *own_name)
 	setvbuf(stdout, out_buffer, _IOFBF, sizeof(out_buffer));
 }
 
-const char *
-obj_progname()
-{
-	return progname;
-}
-
 int
 obj_getopt(int argc, char *const argv[], const char *optstring)
 {

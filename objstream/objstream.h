@@ -26,7 +26,6 @@ inline constexpr int HDR_END_OF_BODY = 0x49;
 inline constexpr int HDR_KIND_MASK = 0xC0;
 inline constexpr int HDR_KIND_UNICODE = 0x00;
 inline constexpr int HDR_KIND_BYTES = 0x40;
-inline constexpr int HDR_KIND_BYTE = 0x80;
 inline constexpr int HDR_KIND_QUAD = 0xC0;
 
 /*
@@ -52,8 +51,6 @@ inline constexpr hdr_info hdr_table[] = {
 
 inline constexpr int HDR_MAX = 65535; /* one header, all in */
 inline constexpr int HDR_BYTES_MAX = HDR_MAX - 3; /* data of a byte header */
-inline constexpr int HDR_UNICODE_MAX =
-    (HDR_MAX - 5) / 2; /* text of a Unicode one */
 
 /* A creator code: four ASCII letters, the first in the high byte. */
 constexpr uint32_t
@@ -116,7 +113,6 @@ void textbuf_put_words(int argc, char *const argv[], int first);
  * output and ends the process, with status 1 if anything could not be written.
  */
 void obj_start(int argc, char *const argv[], const char *own_name);
-const char *obj_progname();
 int obj_getopt(int argc, char *const argv[], const char *optstring);
 int obj_namelen(const char *name);
 [[noreturn]] void obj_usage(const char *lines);

@@ -174,12 +174,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, Address,
  */
 TEST(AddressLongStream, LengthCountsTheWholePayload)
 {
-	std::string line(99, 'x');
-	std::string input, text;
-	for (int i = 0; i < 700; i++) {
-		input += line + "\n";
-		text += line + "\r\n";
-	}
+	auto [input, text] = long_text();
 	/* 70,000 bytes in, 70,700 bytes of payload. */
 	RunOptions options;
 	options.input = input;

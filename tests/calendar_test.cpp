@@ -364,11 +364,7 @@ class Shared : public testing::TestWithParam<Tool>
 TEST_P(Shared, LongDescriptionSplitsIntoBodyHeaders)
 {
 	const Tool &tool = GetParam();
-	std::string line(99, 'x'), input, text;
-	for (int i = 0; i < 700; i++) {
-		input += line + "\n";
-		text += line + "\r\n";
-	}
+	auto [input, text] = long_text();
 	RunOptions options;
 	options.input = input;
 	RunResult r = run_program(tool.program, { "-d", "20240315" }, options);

@@ -88,12 +88,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, Memo,
 /* A payload too long for one header goes out as Body headers first. */
 TEST(MemoLongText, SplitsIntoBodyHeaders)
 {
-	std::string line(99, 'x');
-	std::string input, text;
-	for (int i = 0; i < 700; i++) {
-		input += line + "\n";
-		text += line + "\r\n";
-	}
+	auto [input, text] = long_text();
 	/* 70,700 bytes of text: one full Body header, then the rest. */
 	RunOptions options;
 	options.input = input;

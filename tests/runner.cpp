@@ -181,6 +181,18 @@ printable(std::string_view bytes)
 	return s;
 }
 
+LongText
+long_text()
+{
+	std::string line(99, 'x');
+	LongText t;
+	for (int i = 0; i < 700; i++) {
+		t.input += line + "\n";
+		t.text += line + "\r\n";
+	}
+	return t;
+}
+
 void
 PrintTo(const CaseRun &c, std::ostream *os)
 {

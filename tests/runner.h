@@ -40,6 +40,16 @@ std::string hex(std::string_view text);
 /* Bytes shown for a failure message: printable ASCII, the rest as \xNN. */
 std::string printable(std::string_view bytes);
 
+/*
+ * A text too long for one header: 700 lines of 99 bytes with LF line ends
+ * (70,000 bytes), and the 70,700 bytes they become with CR LF.
+ */
+struct LongText {
+	std::string input;
+	std::string text;
+};
+LongText long_text();
+
 /* Makes a temporary directory that lives until the test program ends. */
 std::string temp_dir();
 
