@@ -91,13 +91,18 @@ check_state(const model &m)
 }
 
 static void
-check_text(const std::string &input, const model &m)
+check_text(const std::string &input, const model &m, bool finished)
 {
 	const unsigned char *t = textbuf.data;
 	int32_t n = textbuf.length;
 
 	check_state(m);
-	if (n > textbuf.capacity - 1)
+	/*
+	 * Every append leaves a byte free, for the LF that textbuf_finish
+	 * may store without growing the block; after it the block may be
+	 * full.
+	 */
+	if (!finished && n > textbuf.capacity - 1)
 		fail("no byte left free");
 	if ((textbuf.last_was_cr != 0) != (n > 0 && t[n - 1] == '\r'))
 		fail("last_was_cr does not match the text");
@@ -148,12 +153,12 @@ LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 			m.putc((unsigned char)c);
 		check_state(m);
 	}
-	check_text(input, m);
+	check_text(input, m, false);
 	textbuf_finish();
 	if (m.last_was_cr) {
 		m.length++;
 		m.last_was_cr = false;
 	}
-	check_text(input, m);
+	check_text(input, m, true);
 	return 0;
 }
