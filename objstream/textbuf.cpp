@@ -74,10 +74,10 @@ textbuf_putc(int c)
  * always present) with the processor's byte compares, elsewhere with the
  * compiler's portable vector types.  The search is coarse: OR-ing 0x07 into
  * a byte makes 0x0F of CR and LF, and of the other control bytes 0x08 to
- * 0x0F (a tab, say), which the caller then takes one by one.  One compare
- * for both line ends keeps the loop short.
+ * 0x0F (a tab, say), which the caller keeps as they are.  One compare for
+ * both line ends keeps the loop short.
  */
-#if defined(__SSE2__)
+#if defined(__SSE2__) && !defined(TEXTBUF_GENERIC)
 typedef __m128i block16;
 
 static inline block16
@@ -92,25 +92,13 @@ store16(unsigned char *p, block16 v)
 	_mm_storeu_si128(reinterpret_cast<__m128i *>(p), v);
 }
 
-/* 0xFF in each byte from 0x08 to 0x0F, 0 elsewhere. */
-static inline block16
+/* Bit i set when byte i is from 0x08 to 0x0F. */
+static inline unsigned
 maybe_line_ends16(block16 v)
 {
-	return _mm_cmpeq_epi8(_mm_or_si128(v, _mm_set1_epi8(0x07)),
-	    _mm_set1_epi8(0x0F));
-}
-
-static inline block16
-or16(block16 a, block16 b)
-{
-	return _mm_or_si128(a, b);
-}
-
-/* Bit i set when byte i is set. */
-static inline unsigned
-mask16(block16 hits)
-{
-	return (unsigned)_mm_movemask_epi8(hits);
+	return (unsigned)_mm_movemask_epi8(
+	    _mm_cmpeq_epi8(_mm_or_si128(v, _mm_set1_epi8(0x07)),
+		_mm_set1_epi8(0x0F)));
 }
 #else
 typedef unsigned char block16 __attribute__((vector_size(16)));
@@ -129,21 +117,10 @@ store16(unsigned char *p, block16 v)
 	memcpy(p, &v, sizeof(v));
 }
 
-static inline block16
+static inline unsigned
 maybe_line_ends16(block16 v)
 {
-	return (block16)((v | 0x07) == 0x0F);
-}
-
-static inline block16
-or16(block16 a, block16 b)
-{
-	return a | b;
-}
-
-static inline unsigned
-mask16(block16 hits)
-{
+	block16 hits = (block16)((v | 0x07) == 0x0F);
 	unsigned m = 0;
 	for (int i = 0; i < 16; i++)
 		m |= (unsigned)(hits[i] & 1) << i;
@@ -151,80 +128,106 @@ mask16(block16 hits)
 }
 #endif
 
-/* Room that textbuf_copy keeps free: one step stores at most 34 bytes. */
+/*
+ * How close to the end of the block the 32-byte steps may come.  The last
+ * append a step can make is the LF of a CR LF after 31 other bytes, and it
+ * finds 32 more bytes held than the step began with; like every append, it
+ * must find at least three bytes free.
+ */
 static constexpr int32_t COPY_MARGIN = 35;
 
 /*
  * Append bytes from s on, as textbuf_putc would, for as long as no append
- * can need a larger block: it stops at `end`, or where fewer than
- * COPY_MARGIN bytes would be free, and returns where it stopped.  Not to be
- * called with a CR waiting for its partner or with less room than that.
+ * needs a larger block: it stops at `end`, or at the append that must grow
+ * the block, and returns where it stopped.  Not to be called with a CR
+ * waiting for its partner.
  *
  * A run of bytes is stored 32 at a time before it is known to hold no line
  * end; a CR gets its LF at once.  When the byte after the CR is not there to
- * be seen (or is no LF) as the copy stops, the LF is taken back and left to
- * the next append, exactly as textbuf_putc leaves it.
+ * be seen as the copy stops, the LF is taken back and left to the next
+ * append, exactly as textbuf_putc leaves it.
  */
 static const unsigned char *
 textbuf_copy(const unsigned char *s, const unsigned char *end)
 {
 	const unsigned char *start = s;
 	unsigned char *out = textbuf.data + textbuf.length;
-	const unsigned char *stop =
+	unsigned char *const stop =
 	    textbuf.data + textbuf.capacity - COPY_MARGIN;
 
-	for (;;) {
-		/*
-		 * Between line ends the text grows as fast as the input is
-		 * read, so one bound on s keeps both the loads within the
-		 * input and the text short of stop.
-		 */
-		ptrdiff_t ahead = end - s - 32;
-		if (ahead > stop - out)
-			ahead = stop - out;
-		if (ahead >= 0) {
-			const unsigned char *last = s + ahead;
-			unsigned m = 0;
-			do {
-				block16 a = load16(s);
-				block16 b = load16(s + 16);
-				store16(out, a);
-				store16(out + 16, b);
-				block16 ha = maybe_line_ends16(a);
-				block16 hb = maybe_line_ends16(b);
-				if (mask16(or16(ha, hb)) != 0) {
-					m = mask16(ha) | mask16(hb) << 16;
-					break;
-				}
+	/*
+	 * Each step reads 33 bytes at s (32, and the one after a CR) and
+	 * stores 32 at out, so it needs s <= end - 33 and out <= stop.  The
+	 * text grows at most twice as fast as the input is read (an LF
+	 * becomes CR LF), so a bound on s alone, worked out again only when
+	 * s reaches it, keeps both.
+	 */
+	while (end - s >= 33 && out <= stop) {
+		const unsigned char *last = s + (end - 33 - s);
+		if ((stop - out) / 2 < last - s)
+			last = s + (stop - out) / 2;
+		do {
+			block16 a = load16(s);
+			block16 b = load16(s + 16);
+			store16(out, a);
+			store16(out + 16, b);
+			unsigned m =
+			    maybe_line_ends16(a) | maybe_line_ends16(b) << 16;
+			if (m == 0) {
 				s += 32;
 				out += 32;
-			} while (s <= last);
-			if (m == 0)
 				continue;
-			unsigned k = (unsigned)__builtin_ctz(m);
+			}
+			/*
+			 * A byte from 0x08 to 0x0F, already stored with the
+			 * rest: a line end, or one to keep as it is.
+			 */
+			size_t k = (unsigned)__builtin_ctz(m);
 			s += k;
 			out += k;
-		} else if (s == end || out > stop) {
-			break;
-		} else if ((*s | 0x07) != 0x0F) {
-			/* The last few bytes, one at a time. */
-			do
-				*out++ = *s++;
-			while (s < end && out <= stop && (*s | 0x07) != 0x0F);
-			continue;
+			if (*s == '\n') {
+				out[0] = '\r';
+				out[1] = '\n';
+				s += 1;
+				out += 2;
+			} else if (*s == '\r') {
+				out[1] = '\n';
+				s += s[1] == '\n' ? 2 : 1;
+				out += 2;
+			} else {
+				s += 1;
+				out += 1;
+			}
+		} while (s <= last);
+	}
+
+	/*
+	 * The last few bytes, or those up to the growth point, one at a
+	 * time: each append must find at most capacity - 3 bytes held.
+	 */
+	unsigned char *const full = textbuf.data + textbuf.capacity - 3;
+	while (s < end && out <= full) {
+		/* Bytes other than 0x08 to 0x0F move both ends alike. */
+		size_t run = (size_t)(end - s);
+		if ((size_t)(full - out) < run)
+			run = (size_t)(full - out) + 1;
+		size_t i = 0;
+		while (i < run && (s[i] | 0x07) != 0x0F) {
+			out[i] = s[i];
+			i++;
 		}
-		/* A byte from 0x08 to 0x0F: a line end, or one to keep. */
+		s += i;
+		out += i;
+		if (i == run)
+			break;
 		unsigned char c = *s++;
-		if (c == '\n') {
-			out[0] = '\r';
-			out[1] = '\n';
-			out += 2;
-		} else if (c == '\r') {
-			out[0] = '\r';
-			out[1] = '\n';
-			out += 2;
-			if (s < end && *s == '\n')
+		if (c == '\n' || c == '\r') {
+			/* The LF after a CR is an append of its own. */
+			if (c == '\r' && s < end && *s == '\n' && out < full)
 				s++;
+			out[0] = '\r';
+			out[1] = '\n';
+			out += 2;
 		} else {
 			*out++ = c;
 		}
@@ -243,10 +246,13 @@ textbuf_write(const unsigned char *s, size_t n)
 {
 	const unsigned char *end = s + n;
 
-	/* Close to a growth point, the append that must grow the block does. */
+	/*
+	 * The append that must grow the block, or that completes a CR left
+	 * waiting, goes through textbuf_putc.
+	 */
 	while (s < end) {
 		if (textbuf.last_was_cr ||
-		    textbuf.length > textbuf.capacity - COPY_MARGIN)
+		    textbuf.length > textbuf.capacity - 3)
 			textbuf_putc(*s++);
 		else
 			s = textbuf_copy(s, end);
