@@ -13,7 +13,7 @@
 #include "objstream.h"
 #include "output.h"
 
-/* The first error that standard output reported, for obj_exit. */
+/* The first error that standard output reported, for obj_finish. */
 int out_errno;
 
 static void

@@ -93,8 +93,13 @@ obj_fatal(const char *fmt, ...)
 	exit(1);
 }
 
-void
-obj_exit()
+/*
+ * A program returns this from main rather than calling exit itself: the
+ * C library's start-up code makes that call, so no program has to look up
+ * exit when it starts.
+ */
+int
+obj_finish()
 {
 	if (fflush(stdout) != 0 && out_errno == 0)
 		out_errno = errno;
@@ -103,5 +108,5 @@ obj_exit()
 	if (out_errno != 0)
 		obj_fatal("cannot write to standard output: %s",
 		    strerror(out_errno));
-	exit(0);
+	return 0;
 }

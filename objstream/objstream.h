@@ -109,8 +109,9 @@ void textbuf_put_words(int argc, char *const argv[], int first);
  * and sets up standard output; obj_getopt is getopt(3) in its POSIX manner
  * on every libc; obj_namelen is the length of a name cut to OBJ_NAME_MAX;
  * obj_usage prints the description and usage lines (a format whose one %s
- * is the invocation name) and exits with status 0; obj_exit flushes standard
- * output and ends the process, with status 1 if anything could not be written.
+ * is the invocation name) and exits with status 0; obj_finish flushes
+ * standard output and returns 0 for main to return, or ends the process with
+ * status 1 if anything could not be written.
  */
 void obj_start(int argc, char *const argv[], const char *own_name);
 int obj_getopt(int argc, char *const argv[], const char *optstring);
@@ -118,6 +119,6 @@ int obj_namelen(const char *name);
 [[noreturn]] void obj_usage(const char *lines);
 [[noreturn]] void obj_fatal(const char *fmt, ...)
     __attribute__((format(printf, 1, 2)));
-[[noreturn]] void obj_exit();
+int obj_finish();
 
 #endif

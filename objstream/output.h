@@ -1,4 +1,4 @@
-/* Between the header writer and obj_exit; not the module's interface. */
+/* Between the header writer and obj_finish; not the module's interface. */
 #ifndef OBJSTREAM_OUTPUT_H
 #define OBJSTREAM_OUTPUT_H
 

@@ -142,5 +142,5 @@ main(int argc, char *argv[])
 	hdr_length((uint32_t)textbuf.length);
 	hdr_creator(hdr_code("addr"));
 	hdr_payload(textbuf.data, (size_t)textbuf.length);
-	obj_exit();
+	return obj_finish();
 }

@@ -98,10 +98,10 @@ main(int argc, char *argv[])
 		hdr_body(chunk, (int)n);
 		/* No use reading on when nothing more can be written. */
 		if (ferror(stdout))
-			obj_exit();
+			return obj_finish();
 		n = read_chunk(fp, chunk, path);
 	}
 	hdr_end_of_body(chunk, 0);
 	fclose(fp);
-	obj_exit();
+	return obj_finish();
 }

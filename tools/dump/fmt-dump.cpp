@@ -253,5 +253,5 @@ main(int argc, char *argv[])
 		    payload_size == 1 ? "" : "s");
 		show_hex(payload, payload_size);
 	}
-	obj_exit();
+	return obj_finish();
 }

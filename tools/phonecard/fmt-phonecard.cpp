@@ -53,5 +53,5 @@ main(int argc, char *argv[])
 	memcpy(object + len, ".vcf", sizeof(".vcf"));
 	hdr_name(object, len + 4);
 	hdr_payload(textbuf.data, (size_t)textbuf.length);
-	obj_exit();
+	return obj_finish();
 }

@@ -58,5 +58,5 @@ main(int argc, char *argv[])
 		hdr_name(name, obj_namelen(name));
 	hdr_creator(hdr_code("todo"));
 	hdr_payload(textbuf.data, (size_t)textbuf.length);
-	obj_exit();
+	return obj_finish();
 }
