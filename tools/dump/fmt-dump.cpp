@@ -253,5 +253,7 @@ main(int argc, char *argv[])
 		    payload_size == 1 ? "" : "s");
 		show_hex(payload, payload_size);
 	}
+	free(payload);
+	free(in);
 	return obj_finish();
 }
