@@ -12,13 +12,24 @@
 #include <cstdlib>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
+/*
+ * On amd64 the bulk copy uses SSE2, always there, and AVX2 where the
+ * processor has it; elsewhere the compiler's portable vector code.  The
+ * tests build the others here with TEXTBUF_GENERIC and TEXTBUF_NO_AVX2.
+ */
+#if defined(__x86_64__) && !defined(TEXTBUF_GENERIC)
+#define TEXTBUF_AMD64
+#include <immintrin.h>
 #endif
 
 #include "objstream.h"
 
 struct textbuf textbuf;
+
+#ifdef TEXTBUF_AMD64
+/* Whether the processor has AVX2 for the bulk copy: see textbuf_init. */
+static bool textbuf_avx2;
+#endif
 
 /*
  * Make room for an append that finds `held` bytes in the buffer: fewer
@@ -52,6 +63,9 @@ textbuf_init()
 	textbuf.capacity = TEXTBUF_INITIAL;
 	textbuf.length = 0;
 	textbuf.last_was_cr = 0;
+#if defined(TEXTBUF_AMD64) && !defined(TEXTBUF_NO_AVX2)
+	textbuf_avx2 = __builtin_cpu_supports("avx2");
+#endif
 }
 
 void
@@ -70,61 +84,61 @@ textbuf_putc(int c)
 }
 
 /*
- * Line ends are looked for sixteen bytes at a time: on amd64 (where SSE2 is
- * always present) with the processor's byte compares, elsewhere with the
- * compiler's portable vector types.  The search is coarse: OR-ing 0x07 into
- * a byte makes 0x0F of CR and LF, and of the other control bytes 0x08 to
- * 0x0F (a tab, say), which the caller keeps as they are.  One compare for
- * both line ends keeps the loop short.
+ * The bulk path copies 32 bytes at a time and looks for line ends in them
+ * as it goes.  The search is coarse: OR-ing 0x07 into a byte makes 0x0F of
+ * CR and LF, and of the other control bytes 0x08 to 0x0F (a tab, say),
+ * which the copy then keeps as they are.  One compare for both line ends
+ * keeps the step short.
+ *
+ * A step stores the 32 bytes at s to out and returns a mask with bit i set
+ * when byte i is from 0x08 to 0x0F.
  */
-#if defined(__SSE2__) && !defined(TEXTBUF_GENERIC)
-typedef __m128i block16;
-
-static inline block16
-load16(const unsigned char *p)
+#ifdef TEXTBUF_AMD64
+__attribute__((target("avx2"))) static inline unsigned
+step_avx2(const unsigned char *s, unsigned char *out)
 {
-	return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+	__m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(s));
+	_mm256_storeu_si256(reinterpret_cast<__m256i *>(out), v);
+	return (unsigned)_mm256_movemask_epi8(
+	    _mm256_cmpeq_epi8(_mm256_or_si256(v, _mm256_set1_epi8(0x07)),
+		_mm256_set1_epi8(0x0F)));
 }
 
-static inline void
-store16(unsigned char *p, block16 v)
-{
-	_mm_storeu_si128(reinterpret_cast<__m128i *>(p), v);
-}
-
-/* Bit i set when byte i is from 0x08 to 0x0F. */
 static inline unsigned
-maybe_line_ends16(block16 v)
+half_sse2(const unsigned char *s, unsigned char *out)
 {
+	__m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s));
+	_mm_storeu_si128(reinterpret_cast<__m128i *>(out), v);
 	return (unsigned)_mm_movemask_epi8(
 	    _mm_cmpeq_epi8(_mm_or_si128(v, _mm_set1_epi8(0x07)),
 		_mm_set1_epi8(0x0F)));
 }
+
+static inline unsigned
+step_plain(const unsigned char *s, unsigned char *out)
+{
+	return half_sse2(s, out) | half_sse2(s + 16, out + 16) << 16;
+}
 #else
 typedef unsigned char block16 __attribute__((vector_size(16)));
 
-static inline block16
-load16(const unsigned char *p)
+static inline unsigned
+half_generic(const unsigned char *s, unsigned char *out)
 {
 	block16 v;
-	memcpy(&v, p, sizeof(v));
-	return v;
-}
-
-static inline void
-store16(unsigned char *p, block16 v)
-{
-	memcpy(p, &v, sizeof(v));
-}
-
-static inline unsigned
-maybe_line_ends16(block16 v)
-{
+	memcpy(&v, s, sizeof(v));
+	memcpy(out, &v, sizeof(v));
 	block16 hits = (block16)((v | 0x07) == 0x0F);
 	unsigned m = 0;
 	for (int i = 0; i < 16; i++)
 		m |= (unsigned)(hits[i] & 1) << i;
 	return m;
+}
+
+static inline unsigned
+step_plain(const unsigned char *s, unsigned char *out)
+{
+	return half_generic(s, out) | half_generic(s + 16, out + 16) << 16;
 }
 #endif
 
@@ -137,51 +151,42 @@ maybe_line_ends16(block16 v)
 static constexpr int32_t COPY_MARGIN = 35;
 
 /*
- * Append bytes from s on, as textbuf_putc would, for as long as no append
- * needs a larger block: it stops at `end`, or at the append that must grow
- * the block, and returns where it stopped.  Not to be called with a CR
- * waiting for its partner.
+ * Append bytes from s on in 32-byte steps, as textbuf_putc would, for as
+ * long as 33 bytes are left (32, and the one after a CR) and the text is
+ * at least COPY_MARGIN bytes short of the end of its block; returns where
+ * it stopped and moves *outp on.  Not to be called with a CR waiting for
+ * its partner.  A run of bytes is stored before it is known to hold no
+ * line end; a line end is then completed where it was stored.
  *
- * A run of bytes is stored 32 at a time before it is known to hold no line
- * end; a CR gets its LF at once.  When the byte after the CR is not there to
- * be seen as the copy stops, the LF is taken back and left to the next
- * append, exactly as textbuf_putc leaves it.
+ * Built into each of the functions below, so that the steps are compiled
+ * for the processor that each of them is for.
  */
-static const unsigned char *
-textbuf_copy(const unsigned char *s, const unsigned char *end)
+template <unsigned Step(const unsigned char *, unsigned char *)>
+[[gnu::always_inline]] static inline const unsigned char *
+copy_steps(const unsigned char *s, const unsigned char *end,
+    unsigned char **outp)
 {
-	const unsigned char *start = s;
-	unsigned char *out = textbuf.data + textbuf.length;
+	unsigned char *out = *outp;
 	unsigned char *const stop =
 	    textbuf.data + textbuf.capacity - COPY_MARGIN;
 
 	/*
-	 * Each step reads 33 bytes at s (32, and the one after a CR) and
-	 * stores 32 at out, so it needs s <= end - 33 and out <= stop.  The
-	 * text grows at most twice as fast as the input is read (an LF
+	 * The text grows at most twice as fast as the input is read (an LF
 	 * becomes CR LF), so a bound on s alone, worked out again only when
-	 * s reaches it, keeps both.
+	 * s reaches it, keeps both s and out within their limits.
 	 */
 	while (end - s >= 33 && out <= stop) {
 		const unsigned char *last = s + (end - 33 - s);
 		if ((stop - out) / 2 < last - s)
 			last = s + (stop - out) / 2;
 		do {
-			block16 a = load16(s);
-			block16 b = load16(s + 16);
-			store16(out, a);
-			store16(out + 16, b);
-			unsigned m =
-			    maybe_line_ends16(a) | maybe_line_ends16(b) << 16;
+			unsigned m = Step(s, out);
 			if (m == 0) {
 				s += 32;
 				out += 32;
 				continue;
 			}
-			/*
-			 * A byte from 0x08 to 0x0F, already stored with the
-			 * rest: a line end, or one to keep as it is.
-			 */
+			/* A line end, or a byte to keep as it is. */
 			size_t k = (unsigned)__builtin_ctz(m);
 			s += k;
 			out += k;
@@ -200,6 +205,46 @@ textbuf_copy(const unsigned char *s, const unsigned char *end)
 			}
 		} while (s <= last);
 	}
+	*outp = out;
+	return s;
+}
+
+static const unsigned char *
+copy_plain(const unsigned char *s, const unsigned char *end,
+    unsigned char **outp)
+{
+	return copy_steps<step_plain>(s, end, outp);
+}
+
+#ifdef TEXTBUF_AMD64
+__attribute__((target("avx2"))) static const unsigned char *
+copy_avx2(const unsigned char *s, const unsigned char *end,
+    unsigned char **outp)
+{
+	return copy_steps<step_avx2>(s, end, outp);
+}
+#endif
+
+/*
+ * Append bytes from s on, as textbuf_putc would, for as long as no append
+ * needs a larger block: it stops at `end`, or at the append that must grow
+ * the block, and returns where it stopped.  Not to be called with a CR
+ * waiting for its partner.  When the byte after a CR is not there to be
+ * seen as the copy stops, the CR's LF is taken back and left to the next
+ * append, exactly as textbuf_putc leaves it.
+ */
+static const unsigned char *
+textbuf_copy(const unsigned char *s, const unsigned char *end)
+{
+	const unsigned char *start = s;
+	unsigned char *out = textbuf.data + textbuf.length;
+
+#ifdef TEXTBUF_AMD64
+	if (textbuf_avx2)
+		s = copy_avx2(s, end, &out);
+	else
+#endif
+		s = copy_plain(s, end, &out);
 
 	/*
 	 * The last few bytes, or those up to the growth point, one at a
