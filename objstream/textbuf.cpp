@@ -13,22 +13,27 @@
 #include <cstring>
 
 /*
- * On amd64 the bulk copy uses SSE2, always there, and AVX2 where the
- * processor has it; elsewhere the compiler's portable vector code.  The
- * tests build the others here with TEXTBUF_GENERIC and TEXTBUF_NO_AVX2.
+ * On amd64 the bulk copy uses SSE2, always there, or AVX2 where
+ * textbuf_cpu_avx2 says the processor has it; elsewhere the compiler's
+ * portable vector code.  The tests build the others here with
+ * TEXTBUF_GENERIC and TEXTBUF_NO_AVX2.
  */
 #if defined(__x86_64__) && !defined(TEXTBUF_GENERIC)
 #define TEXTBUF_AMD64
 #include <immintrin.h>
+#ifndef TEXTBUF_NO_AVX2
+#define TEXTBUF_AVX2
+extern "C" int textbuf_cpu_avx2(void);
+#endif
 #endif
 
 #include "objstream.h"
 
 struct textbuf textbuf;
 
-#ifdef TEXTBUF_AMD64
-/* Whether the processor has AVX2 for the bulk copy: see textbuf_init. */
-static bool textbuf_avx2;
+#ifdef TEXTBUF_AVX2
+/* Whether the bulk copy uses AVX2; -1 until a copy long enough asks. */
+static int textbuf_avx2 = -1;
 #endif
 
 /*
@@ -63,9 +68,6 @@ textbuf_init()
 	textbuf.capacity = TEXTBUF_INITIAL;
 	textbuf.length = 0;
 	textbuf.last_was_cr = 0;
-#if defined(TEXTBUF_AMD64) && !defined(TEXTBUF_NO_AVX2)
-	textbuf_avx2 = __builtin_cpu_supports("avx2");
-#endif
 }
 
 void
@@ -94,6 +96,7 @@ textbuf_putc(int c)
  * when byte i is from 0x08 to 0x0F.
  */
 #ifdef TEXTBUF_AMD64
+#ifdef TEXTBUF_AVX2
 __attribute__((target("avx2"))) static inline unsigned
 step_avx2(const unsigned char *s, unsigned char *out)
 {
@@ -103,6 +106,7 @@ step_avx2(const unsigned char *s, unsigned char *out)
 	    _mm256_cmpeq_epi8(_mm256_or_si256(v, _mm256_set1_epi8(0x07)),
 		_mm256_set1_epi8(0x0F)));
 }
+#endif
 
 static inline unsigned
 half_sse2(const unsigned char *s, unsigned char *out)
@@ -216,7 +220,7 @@ copy_plain(const unsigned char *s, const unsigned char *end,
 	return copy_steps<step_plain>(s, end, outp);
 }
 
-#ifdef TEXTBUF_AMD64
+#ifdef TEXTBUF_AVX2
 __attribute__((target("avx2"))) static const unsigned char *
 copy_avx2(const unsigned char *s, const unsigned char *end,
     unsigned char **outp)
@@ -239,8 +243,10 @@ textbuf_copy(const unsigned char *s, const unsigned char *end)
 	const unsigned char *start = s;
 	unsigned char *out = textbuf.data + textbuf.length;
 
-#ifdef TEXTBUF_AMD64
-	if (textbuf_avx2)
+#ifdef TEXTBUF_AVX2
+	if (end - s >= 33 && textbuf_avx2 < 0)
+		textbuf_avx2 = textbuf_cpu_avx2();
+	if (textbuf_avx2 > 0)
 		s = copy_avx2(s, end, &out);
 	else
 #endif
