@@ -383,16 +383,16 @@ TEST_P(Shared, LongDescriptionSplitsIntoBodyHeaders)
 	EXPECT_EQ(r.status, 0);
 }
 
-TEST_P(Shared, FullOutputIsAnError)
+TEST_P(Shared, BrokenOutputIsAnError)
 {
 	const Tool &tool = GetParam();
 	RunOptions options;
-	options.stdout_path = "/dev/full";
+	options.stdout_broken = true;
 	RunResult r =
 	    run_program(tool.program, { "-d", "20240315", "x" }, options);
 	EXPECT_EQ(r.err,
-	    std::string(tool.program) + ": cannot write to standard output: " +
-		strerror(ENOSPC) + "\n");
+	    std::string(tool.program) +
+		": cannot write to standard output: " + strerror(EPIPE) + "\n");
 	EXPECT_EQ(r.status, 1);
 }
 

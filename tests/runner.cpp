@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -110,8 +111,18 @@ run_program(std::string_view name, const std::vector<std::string> &args,
 	pid_t pid = fork();
 	if (pid == 0) {
 		int in = open(in_path.c_str(), O_RDONLY);
-		int out =
-		    open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+		int out = -1;
+		if (options.stdout_broken) {
+			int p[2];
+			if (pipe(p) == 0) {
+				close(p[0]);
+				out = p[1];
+			}
+			signal(SIGPIPE, SIG_IGN);
+		} else {
+			out = open(out_path.c_str(),
+			    O_WRONLY | O_CREAT | O_TRUNC, 0600);
+		}
 		int err =
 		    open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
 		if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 ||
@@ -135,7 +146,7 @@ run_program(std::string_view name, const std::vector<std::string> &args,
 	}
 	r.status =
 	    WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
-	if (options.stdout_path.empty())
+	if (options.stdout_path.empty() && !options.stdout_broken)
 		r.out = read_file(out_path);
 	r.err = read_file(err_path);
 	return r;

@@ -22,6 +22,9 @@ struct RunOptions {
 	std::string input; /* standard input, from a file */
 	std::string stdin_path; /* or this file instead, if not empty */
 	std::string stdout_path; /* standard output to this file instead */
+	/* Standard output a pipe that nobody reads, SIGPIPE ignored: every
+	 * write fails with EPIPE. */
+	bool stdout_broken = false;
 	bool empty_argv = false; /* start with argc 0 */
 	std::vector<std::string> env; /* NAME=value, added to the environment */
 	unsigned long memory_limit = 0; /* bytes of address space, 0: none */
