@@ -165,9 +165,9 @@ hdr_payload(const void *data, size_t count)
 	/*
 	 * One header's 16-bit length cannot describe more than HDR_BYTES_MAX
 	 * bytes of data; a longer payload goes out in full Body headers and
-	 * the End-of-Body header carries what is left.
+	 * the End-of-Body header carries what is left.  A short payload
+	 * always fits one End-of-Body header.
 	 */
-	/* A short payload always fits one End-of-Body header. */
 	static_assert(OUT_DIRECT_MIN <= HDR_BYTES_MAX);
 	if (count < OUT_DIRECT_MIN) {
 		hdr_end_of_body(p, (int)count);

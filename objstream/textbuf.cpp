@@ -253,8 +253,8 @@ textbuf_copy(const unsigned char *s, const unsigned char *end)
 		s = copy_plain(s, end, &out);
 
 	/*
-	 * The last few bytes, or those up to the growth point, one at a
-	 * time: each append must find at most capacity - 3 bytes held.
+	 * The last few bytes, or those up to the growth point, without
+	 * steps: each append must find at most capacity - 3 bytes held.
 	 */
 	unsigned char *const full = textbuf.data + textbuf.capacity - 3;
 	while (s < end && out <= full) {
