@@ -10,7 +10,6 @@
  * passes too.
  */
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <string>
@@ -374,10 +373,8 @@ TEST_P(Shared, LongDescriptionSplitsIntoBodyHeaders)
 	std::string creator = whole.substr(0, 5);
 	std::string payload = whole.substr(8);
 	std::string rest = payload.substr(65532);
-	size_t n = rest.size() + 3;
 	std::string expected = creator + hex("48 FF FF") +
-	    payload.substr(0, 65532) +
-	    std::string{ '\x49', (char)(n >> 8), (char)(n & 0xFF) } + rest;
+	    payload.substr(0, 65532) + end_of_body(rest);
 	EXPECT_TRUE(r.out == expected) << r.out.size() << " bytes";
 	EXPECT_EQ(r.err, "");
 	EXPECT_EQ(r.status, 0);
@@ -396,7 +393,4 @@ TEST_P(Shared, BrokenOutputIsAnError)
 	EXPECT_EQ(r.status, 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(Tools, Shared, testing::ValuesIn(tools),
-    [](const testing::TestParamInfo<Tool> &p) {
-	    return std::string(p.param.name);
-    });
+INSTANTIATE_TEST_SUITE_P(Tools, Shared, testing::ValuesIn(tools), CaseName());

@@ -461,8 +461,8 @@ expect_received(std::string_view program, const PeerCase &c)
 }
 
 /* Text without line ends whose bytes show where each piece came from. */
-std::string
-long_text(size_t size)
+static std::string
+lettered_text(size_t size)
 {
 	std::string s;
 	for (size_t i = 0; i < size; i++)
@@ -494,11 +494,13 @@ static const std::string shop = hex("00 73 00 68 00 6F 00 70");
 static const std::string memo = hex("CF 6D 65 6D 6F");
 static const std::string text = "milk eggs\r\n";
 static const Want shopping{ "shop", {}, "memo", text };
+/* Its Name and End-of-Body headers as they should be. */
+static const std::string name_header = hex("01 00 0D") + shop + hex("00 00");
+static const std::string end_header = hex("49 00 0E") + text;
 
 TEST(ObexRightObject, Passes)
 {
-	std::string object = hex("01 00 0D") + shop + hex("00 00") + memo +
-	    hex("49 00 0E") + text;
+	std::string object = name_header + memo + end_header;
 	EXPECT_EQ(obex_mismatch(obex_exchange(object), shopping), "");
 }
 
@@ -530,25 +532,19 @@ TEST_P(ObexCheck, FailsAWrongObject)
 INSTANTIATE_TEST_SUITE_P(Cases, ObexCheck,
     testing::Values(WrongObject{ "NameLengthTooLong",
 			hex("01 00 0F") + shop + hex("00 00") + memo +
-			    hex("49 00 0E") + text },
+			    end_header },
 	WrongObject{ "NameLengthTooShort",
-	    hex("01 00 0B") + shop + hex("00 00") + memo + hex("49 00 0E") +
-		text },
+	    hex("01 00 0B") + shop + hex("00 00") + memo + end_header },
 	WrongObject{ "NameWithoutItsTerminator",
-	    hex("01 00 0B") + shop + memo + hex("49 00 0E") + text },
+	    hex("01 00 0B") + shop + memo + end_header },
 	WrongObject{ "EndOfBodyLengthTooLong",
-	    hex("01 00 0D") + shop + hex("00 00") + memo + hex("49 00 0F") +
-		text },
+	    name_header + memo + hex("49 00 0F") + text },
 	WrongObject{ "EndOfBodyLengthTooShort",
-	    hex("01 00 0D") + shop + hex("00 00") + memo + hex("49 00 0D") +
-		text },
+	    name_header + memo + hex("49 00 0D") + text },
 	WrongObject{ "CreatorAsAByteSequence",
-	    hex("01 00 0D") + shop +
-		hex("00 00 4F 00 07 6D 65 6D 6F 49 00 0E") + text },
+	    name_header + hex("4F 00 07 6D 65 6D 6F") + end_header },
 	WrongObject{ "EmptyBodyHeaderHangsTheReceiver",
-	    hex("01 00 0D") + shop + hex("00 00") + memo +
-		hex("48 00 00 49 00 0E") + text,
-	    2 }),
+	    name_header + memo + hex("48 00 00") + end_header, 2 }),
     CaseName());
 
 class MemoReceived : public testing::TestWithParam<PeerCase>
@@ -577,12 +573,12 @@ INSTANTIATE_TEST_SUITE_P(Cases, MemoReceived,
 	    { "caf\xE9", {}, "memo", "x\r\n" } },
 	PeerCase{ "BinaryInput", {}, std::string("a\0b\xFF\r\n", 6),
 	    { {}, {}, "memo", std::string("a\0b\xFF\r\n", 6) } },
-	PeerCase{ "LongestSingleHeader", {}, long_text(65532),
-	    { {}, {}, "memo", long_text(65532) } },
-	PeerCase{ "OneByteBeyond", {}, long_text(65533),
-	    { {}, {}, "memo", long_text(65533) }, 1 },
-	PeerCase{ "SeveralBodyHeaders", { "-n", "long" }, long_text(200000),
-	    { "long", {}, "memo", long_text(200000) }, 3 }),
+	PeerCase{ "LongestSingleHeader", {}, lettered_text(65532),
+	    { {}, {}, "memo", lettered_text(65532) } },
+	PeerCase{ "OneByteBeyond", {}, lettered_text(65533),
+	    { {}, {}, "memo", lettered_text(65533) }, 1 },
+	PeerCase{ "SeveralBodyHeaders", { "-n", "long" }, lettered_text(200000),
+	    { "long", {}, "memo", lettered_text(200000) }, 3 }),
     CaseName());
 
 class AddressReceived : public testing::TestWithParam<PeerCase>
@@ -615,8 +611,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, AddressReceived,
 	PeerCase{ "StreamWorkedExample", { "-n", "x" }, "a\nb\r",
 	    counted("x", "addr", "a\r\nb\r\n") },
 	PeerCase{ "EmptyStream", {}, "", counted(std::nullopt, "addr", "") },
-	PeerCase{ "LongStream", {}, long_text(70000),
-	    counted(std::nullopt, "addr", long_text(70000)), 1 }),
+	PeerCase{ "LongStream", {}, lettered_text(70000),
+	    counted(std::nullopt, "addr", lettered_text(70000)), 1 }),
     CaseName());
 
 class DateReceived : public testing::TestWithParam<PeerCase>
@@ -662,21 +658,18 @@ TEST_P(TodoReceived, AsAsked)
 	expect_received("fmt-todo", GetParam());
 }
 
+static const std::string buy_milk =
+    "BEGIN:VCALENDAR\r\nVERSION:1.0\r\nBEGIN:VTODO\r\n"
+    "CATEGORIES:X-Unfiled\r\nDUE:20240315\r\n"
+    "STATUS:NEEDS ACTION\r\nPRIORITY:1\r\n"
+    "DESCRIPTION:Buy milk\r\nEND:VTODO\r\nEND:VCALENDAR\r\n";
+
 INSTANTIATE_TEST_SUITE_P(Cases, TodoReceived,
-    testing::Values(
-	PeerCase{ "WorkedExample", { "-d", "20240315", "Buy", "milk" }, "",
-	    { {}, {}, "todo",
-		"BEGIN:VCALENDAR\r\nVERSION:1.0\r\nBEGIN:VTODO\r\n"
-		"CATEGORIES:X-Unfiled\r\nDUE:20240315\r\n"
-		"STATUS:NEEDS ACTION\r\nPRIORITY:1\r\n"
-		"DESCRIPTION:Buy milk\r\nEND:VTODO\r\nEND:VCALENDAR\r\n" } },
+    testing::Values(PeerCase{ "WorkedExample",
+			{ "-d", "20240315", "Buy", "milk" }, "",
+			{ {}, {}, "todo", buy_milk } },
 	PeerCase{ "NamedFromStandardInput", { "-n", "Milk", "-d", "20240315" },
-	    "Buy milk",
-	    { "Milk", {}, "todo",
-		"BEGIN:VCALENDAR\r\nVERSION:1.0\r\nBEGIN:VTODO\r\n"
-		"CATEGORIES:X-Unfiled\r\nDUE:20240315\r\n"
-		"STATUS:NEEDS ACTION\r\nPRIORITY:1\r\n"
-		"DESCRIPTION:Buy milk\r\nEND:VTODO\r\nEND:VCALENDAR\r\n" } }),
+	    "Buy milk", { "Milk", {}, "todo", buy_milk } }),
     CaseName());
 
 class PhonecardReceived : public testing::TestWithParam<PeerCase>
@@ -714,17 +707,20 @@ TEST_P(DatabaseReceived, AsAsked)
 	expect_received("fmt-database", GetParam());
 }
 
+/* A database of `size` bytes named `db`, sent in `bodies` Body headers. */
+static PeerCase
+database(const char *name, std::vector<std::string> args, const char *db,
+    const char *creator, size_t size, int bodies)
+{
+	std::string file = palm_file(db, size);
+	return { name, std::move(args), "", counted(db, creator, file), bodies,
+		file };
+}
+
 INSTANTIATE_TEST_SUITE_P(Cases, DatabaseReceived,
-    testing::Values(PeerCase{ "WorkedExample", {}, "",
-			counted("Sample", "lnch", palm_file("Sample", 700)), 2,
-			palm_file("Sample", 700) },
-	PeerCase{ "SeveralChunks", { "-z" }, "",
-	    counted("MemoDB", "zrCT", palm_file("MemoDB", 1700)), 4,
-	    palm_file("MemoDB", 1700) },
-	PeerCase{ "WholeChunksOnly", { "-z", "-l" }, "",
-	    counted("AddressDB", "lnch", palm_file("AddressDB", 1500)), 3,
-	    palm_file("AddressDB", 1500) },
-	PeerCase{ "OneShortChunk", {}, "",
-	    counted("Tiny", "lnch", palm_file("Tiny", 40)), 1,
-	    palm_file("Tiny", 40) }),
+    testing::Values(database("WorkedExample", {}, "Sample", "lnch", 700, 2),
+	database("SeveralChunks", { "-z" }, "MemoDB", "zrCT", 1700, 4),
+	database("WholeChunksOnly", { "-z", "-l" }, "AddressDB", "lnch", 1500,
+	    3),
+	database("OneShortChunk", {}, "Tiny", "lnch", 40, 1)),
     CaseName());
