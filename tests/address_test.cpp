@@ -19,12 +19,6 @@ static const std::string usage =
     "[-z zip]\n";
 static const std::string addr = hex("CF 61 64 64 72");
 
-static std::string
-u16(size_t n)
-{
-	return { (char)(n >> 8 & 0xFF), (char)(n & 0xFF) };
-}
-
 /*
  * The expected object for a short payload: a Name header when `name` is
  * not empty (each byte widened to 16 bits), then Length, Creator ID and
@@ -34,15 +28,11 @@ static std::string
 object(std::string_view name, std::string_view payload)
 {
 	std::string out;
-	if (!name.empty()) {
-		out += "\x01" + u16(2 * name.size() + 5);
-		for (char c : name)
-			out += std::string(1, '\0') + c;
-		out += u16(0);
-	}
-	out += "\xC3" + u16(0) + u16(payload.size());
+	if (!name.empty())
+		out += name_header(name);
+	out += "\xC3" + be32((uint32_t)payload.size());
 	out += addr;
-	out += "\x49" + u16(payload.size() + 3);
+	out += "\x49" + be16(payload.size() + 3);
 	out += payload;
 	return out;
 }

@@ -28,18 +28,6 @@ static const std::string lnch = hex("CF 6C 6E 63 68");
 static const std::string zrct = hex("CF 7A 72 43 54");
 static const std::string end_of_body = hex("49 00 03");
 
-static std::string
-be16(unsigned v)
-{
-	return { (char)(v >> 8), (char)v };
-}
-
-static std::string
-be32(uint32_t v)
-{
-	return be16(v >> 16) + be16(v & 0xFFFF);
-}
-
 /*
  * A Palm database of `size` bytes (at least 88) holding one record: the
  * 78-byte header (the name NUL-padded in its 32-byte field, attributes,

@@ -15,6 +15,13 @@ static const std::string usage =
     "Usage: fmt-memo [-n name] [text ...]\n";
 static const std::string memo = hex("CF 6D 65 6D 6F");
 
+/* A memo of one empty line named by the letters a to x. */
+static const std::string name24_object =
+    hex("01 00 35 00 61 00 62 00 63 00 64 00 65 00 66 00 67 00 68"
+	"00 69 00 6A 00 6B 00 6C 00 6D 00 6E 00 6F 00 70 00 71"
+	"00 72 00 73 00 74 00 75 00 76 00 77 00 78 00 00") +
+    memo + hex("49 00 05 0D 0A");
+
 class Memo : public testing::TestWithParam<CaseRun>
 {
 };
@@ -54,18 +61,11 @@ INSTANTIATE_TEST_SUITE_P(Cases, Memo,
 	    memo + hex("49 00 0A") + "x\r\n y\r\n" },
 	CaseRun{ "LastWordEndingInCr", { "x\r" }, "",
 	    memo + hex("49 00 06") + "x\r\n" },
+	/* A name of 24 bytes stays whole, a longer one is cut to 24. */
 	CaseRun{ "NameCutTo24Bytes",
-	    { "-n", "abcdefghijklmnopqrstuvwxyz0123", "" }, "",
-	    hex("01 00 35 00 61 00 62 00 63 00 64 00 65 00 66 00 67 00 68"
-		"00 69 00 6A 00 6B 00 6C 00 6D 00 6E 00 6F 00 70 00 71"
-		"00 72 00 73 00 74 00 75 00 76 00 77 00 78 00 00") +
-		memo + hex("49 00 05 0D 0A") },
+	    { "-n", "abcdefghijklmnopqrstuvwxyz0123", "" }, "", name24_object },
 	CaseRun{ "NameOfExactly24Bytes",
-	    { "-n", "abcdefghijklmnopqrstuvwx", "" }, "",
-	    hex("01 00 35 00 61 00 62 00 63 00 64 00 65 00 66 00 67 00 68"
-		"00 69 00 6A 00 6B 00 6C 00 6D 00 6E 00 6F 00 70 00 71"
-		"00 72 00 73 00 74 00 75 00 76 00 77 00 78 00 00") +
-		memo + hex("49 00 05 0D 0A") },
+	    { "-n", "abcdefghijklmnopqrstuvwx", "" }, "", name24_object },
 	CaseRun{ "EmptyName", { "-n", "", "" }, "",
 	    hex("01 00 05 00 00") + memo + hex("49 00 05 0D 0A") },
 	CaseRun{ "NameBytesWidenAsLatin1", { "-n", "\xC3\xA9\xFF", "" }, "",

@@ -67,21 +67,9 @@ struct Exchange {
 };
 
 std::string
-u16(unsigned v)
-{
-	return { (char)(v >> 8 & 0xFF), (char)(v & 0xFF) };
-}
-
-std::string
-u32(uint32_t v)
-{
-	return u16(v >> 16) + u16(v & 0xFFFF);
-}
-
-std::string
 packet(int opcode, std::string_view contents)
 {
-	return (char)opcode + u16((unsigned)contents.size() + 3) +
+	return (char)opcode + be16((unsigned)contents.size() + 3) +
 	    std::string(contents);
 }
 
@@ -114,11 +102,11 @@ put_packets(std::string_view object, size_t mtu)
 		}
 		std::string_view data = p.data;
 		while (data.size() > room - 3) {
-			add((char)BODY + u16((unsigned)room) +
+			add((char)BODY + be16((unsigned)room) +
 			    std::string(data.substr(0, room - 3)));
 			data.remove_prefix(room - 3);
 		}
-		add((char)p.id + u16((unsigned)data.size() + 3) +
+		add((char)p.id + be16((unsigned)data.size() + 3) +
 		    std::string(data));
 	}
 	std::vector<std::string> packets;
@@ -180,7 +168,7 @@ receiver_event(obex_t *handle, obex_object_t *object, int, int event,
 		    OBEX_ObjectGetNextHeader(handle, object, &hi, &hv, &size)) {
 			Header h{ hi, {} };
 			if ((hi & OBEX_HDR_TYPE_MASK) == OBEX_HDR_TYPE_UINT32)
-				h.value = u32(hv.bq4);
+				h.value = be32(hv.bq4);
 			else if ((hi & OBEX_HDR_TYPE_MASK) ==
 			    OBEX_HDR_TYPE_UINT8)
 				h.value = std::string(1, (char)hv.bq1);
@@ -219,7 +207,7 @@ send_packet(obex_t *handle, Receiver &r, std::string packet, int response,
 	}
 	const std::string &w = r.written;
 	if (w.size() < 3 || (unsigned char)w[0] != response ||
-	    w.compare(1, 2, u16((unsigned)w.size())) != 0) {
+	    w.compare(1, 2, be16((unsigned)w.size())) != 0) {
 		r.trouble += what + ": response " + printable(w) +
 		    ", not one packet of status " + std::to_string(response) +
 		    "\n";
@@ -251,7 +239,7 @@ obex_exchange_here(std::string_view object)
 		return { {}, "the custom transport did not come up\n" };
 	}
 
-	std::string connect = std::string("\x10\x00", 2) + u16(CLIENT_MTU);
+	std::string connect = std::string("\x10\x00", 2) + be16(CLIENT_MTU);
 	if (send_packet(handle, r,
 		packet(OBEX_CMD_CONNECT | OBEX_FINAL, connect),
 		OBEX_RSP_SUCCESS | OBEX_FINAL, "CONNECT") &&
@@ -297,9 +285,9 @@ obex_exchange(std::string_view object, unsigned seconds = EXCHANGE_SECONDS)
 		alarm(seconds);
 		Exchange x = obex_exchange_here(object);
 		std::string report =
-		    u32((uint32_t)x.trouble.size()) + x.trouble;
+		    be32((uint32_t)x.trouble.size()) + x.trouble;
 		for (const Header &h : x.received)
-			report += (char)h.id + u32((uint32_t)h.value.size()) +
+			report += (char)h.id + be32((uint32_t)h.value.size()) +
 			    h.value;
 		for (size_t done = 0; done < report.size();) {
 			ssize_t n = write(fds[1], report.data() + done,
@@ -370,11 +358,11 @@ wanted_headers(const Want &w)
 	if (w.name) {
 		std::string units;
 		for (char c : *w.name)
-			units += u16((unsigned char)c);
-		h.push_back({ NAME, units + u16(0) });
+			units += be16((unsigned char)c);
+		h.push_back({ NAME, units + be16(0) });
 	}
 	if (w.length)
-		h.push_back({ LENGTH, u32(*w.length) });
+		h.push_back({ LENGTH, be32(*w.length) });
 	if (w.creator)
 		h.push_back({ CREATOR, *w.creator });
 	h.push_back({ BODY, w.body });
@@ -495,12 +483,12 @@ static const std::string memo = hex("CF 6D 65 6D 6F");
 static const std::string text = "milk eggs\r\n";
 static const Want shopping{ "shop", {}, "memo", text };
 /* Its Name and End-of-Body headers as they should be. */
-static const std::string name_header = hex("01 00 0D") + shop + hex("00 00");
+static const std::string shop_name = name_header("shop");
 static const std::string end_header = hex("49 00 0E") + text;
 
 TEST(ObexRightObject, Passes)
 {
-	std::string object = name_header + memo + end_header;
+	std::string object = shop_name + memo + end_header;
 	EXPECT_EQ(obex_mismatch(obex_exchange(object), shopping), "");
 }
 
@@ -538,13 +526,13 @@ INSTANTIATE_TEST_SUITE_P(Cases, ObexCheck,
 	WrongObject{ "NameWithoutItsTerminator",
 	    hex("01 00 0B") + shop + memo + end_header },
 	WrongObject{ "EndOfBodyLengthTooLong",
-	    name_header + memo + hex("49 00 0F") + text },
+	    shop_name + memo + hex("49 00 0F") + text },
 	WrongObject{ "EndOfBodyLengthTooShort",
-	    name_header + memo + hex("49 00 0D") + text },
+	    shop_name + memo + hex("49 00 0D") + text },
 	WrongObject{ "CreatorAsAByteSequence",
-	    name_header + hex("4F 00 07 6D 65 6D 6F") + end_header },
+	    shop_name + hex("4F 00 07 6D 65 6D 6F") + end_header },
 	WrongObject{ "EmptyBodyHeaderHangsTheReceiver",
-	    name_header + memo + hex("48 00 00") + end_header, 2 }),
+	    shop_name + memo + hex("48 00 00") + end_header, 2 }),
     CaseName());
 
 class MemoReceived : public testing::TestWithParam<PeerCase>

@@ -160,6 +160,37 @@ text()
 	    (size_t)textbuf.length);
 }
 
+/* What appends leave behind: the text, the capacity and a waiting CR. */
+struct State {
+	std::string text;
+	int32_t capacity;
+	int last_was_cr;
+	bool operator==(const State &) const = default;
+};
+
+static void
+PrintTo(const State &st, std::ostream *os)
+{
+	*os << st.text.size() << " bytes of text, capacity " << st.capacity
+	    << ", last_was_cr " << st.last_was_cr;
+}
+
+static State
+state()
+{
+	return { text(), textbuf.capacity, textbuf.last_was_cr };
+}
+
+/* The state that appending each byte of `in` by itself leaves. */
+static State
+single_appends(const std::string &in)
+{
+	fresh();
+	for (char c : in)
+		textbuf_putc((unsigned char)c);
+	return state();
+}
+
 struct NormCase {
 	const char *name;
 	std::string in;
@@ -244,19 +275,10 @@ TEST(Textbuf, BulkAppendsGrowExactlyAsSingleBytesWould)
 					    std::string(n, 'a') + end +
 					    std::string(tail, 'b'));
 	for (const std::string &in : inputs) {
-		fresh();
-		for (char ch : in)
-			textbuf_putc((unsigned char)ch);
-		int32_t capacity = textbuf.capacity;
-		int last_was_cr = textbuf.last_was_cr;
-		std::string expected = text();
-
+		State expected = single_appends(in);
 		fresh();
 		textbuf_puts(in.c_str());
-		EXPECT_EQ(textbuf.capacity, capacity) << in.size() << " bytes";
-		EXPECT_TRUE(text() == expected) << in.size() << " bytes";
-		EXPECT_EQ(textbuf.last_was_cr, last_was_cr)
-		    << in.size() << " bytes";
+		EXPECT_EQ(state(), expected) << in.size() << " bytes";
 	}
 }
 
@@ -286,21 +308,13 @@ TEST(Textbuf, BulkAppendsMatchSingleAppendsOnAnyBytes)
 			else
 				c = r % 97 == 0 ? '\0' : (char)('a' + r % 26);
 		}
-		fresh();
-		for (char c : in)
-			textbuf_putc((unsigned char)c);
-		std::string expected = text();
-		int32_t capacity = textbuf.capacity;
-		int last_was_cr = textbuf.last_was_cr;
+		State expected = single_appends(in);
 
 		write_file(path, in);
 		ASSERT_NE(freopen(path.c_str(), "rb", stdin), nullptr);
 		fresh();
 		textbuf_read_stream();
-		EXPECT_TRUE(text() == expected) << "round " << round;
-		EXPECT_EQ(textbuf.capacity, capacity) << "round " << round;
-		EXPECT_EQ(textbuf.last_was_cr, last_was_cr)
-		    << "round " << round;
+		EXPECT_EQ(state(), expected) << "round " << round;
 
 		/* The same bytes as strings cut at random points (and NULs). */
 		fresh();
@@ -313,10 +327,7 @@ TEST(Textbuf, BulkAppendsMatchSingleAppendsOnAnyBytes)
 				textbuf_putc((unsigned char)piece[i]);
 			at += len;
 		}
-		EXPECT_TRUE(text() == expected) << "round " << round;
-		EXPECT_EQ(textbuf.capacity, capacity) << "round " << round;
-		EXPECT_EQ(textbuf.last_was_cr, last_was_cr)
-		    << "round " << round;
+		EXPECT_EQ(state(), expected) << "round " << round;
 	}
 }
 

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -38,10 +38,11 @@ temp_dir()
 			abort();
 		dir = templ;
 		atexit([] {
-			std::string cmd = "rm -rf '" + dir + "'";
-			if (system(cmd.c_str()) != 0)
-				fprintf(stderr, "cannot remove %s\n",
-				    dir.c_str());
+			std::error_code ec;
+			std::filesystem::remove_all(dir, ec);
+			if (ec)
+				fprintf(stderr, "cannot remove %s: %s\n",
+				    dir.c_str(), ec.message().c_str());
 		});
 	}
 	return dir;
@@ -174,6 +175,27 @@ hex(std::string_view text)
 		}
 	}
 	return bytes;
+}
+
+std::string
+be16(unsigned v)
+{
+	return { (char)(v >> 8 & 0xFF), (char)(v & 0xFF) };
+}
+
+std::string
+be32(uint32_t v)
+{
+	return be16(v >> 16) + be16(v & 0xFFFF);
+}
+
+std::string
+name_header(std::string_view name)
+{
+	std::string h = "\x01" + be16(2 * (unsigned)name.size() + 5);
+	for (char c : name)
+		h += std::string(1, '\0') + c;
+	return h + be16(0);
 }
 
 std::string

@@ -6,6 +6,7 @@
 #ifndef TESTS_RUNNER_H
 #define TESTS_RUNNER_H
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,6 +40,13 @@ RunResult run_program(std::string_view name,
 
 /* "01 00 0D" -> the three bytes; spaces and line breaks are skipped. */
 std::string hex(std::string_view text);
+
+/* v in two or four bytes, high byte first, as header fields carry it. */
+std::string be16(unsigned v);
+std::string be32(uint32_t v);
+
+/* The Name header of `name`, each byte widened to 16 bits. */
+std::string name_header(std::string_view name);
 
 /* Bytes shown for a failure message: printable ASCII, the rest as \xNN. */
 std::string printable(std::string_view bytes);
