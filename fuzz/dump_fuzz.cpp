@@ -10,6 +10,8 @@
  * for byte as it went in (for names the writer can write: text units with
  * a zero high byte).  The step parser and the whole-object parser agree.
  */
+#include <unistd.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -28,17 +30,21 @@ fail(const char *what)
 	abort();
 }
 
-/* What the header writer makes of the headers, through a memory stream. */
+/*
+ * What the header writer makes of the headers: standard output is a
+ * scratch file for as long as it writes.
+ */
 static std::string
 written(const unsigned char *in, const std::vector<dump_header> &headers)
 {
-	char *buf = nullptr;
-	size_t len = 0;
-	FILE *saved = stdout;
-
-	stdout = open_memstream(&buf, &len);
-	if (stdout == nullptr)
-		fail("open_memstream");
+	static FILE *scratch = tmpfile();
+	if (scratch == nullptr)
+		fail("tmpfile");
+	int fd = fileno(scratch);
+	int saved = dup(STDOUT_FILENO);
+	if (saved < 0 || ftruncate(fd, 0) != 0 || lseek(fd, 0, SEEK_SET) != 0 ||
+	    dup2(fd, STDOUT_FILENO) < 0)
+		fail("a scratch standard output");
 	for (const dump_header &h : headers) {
 		const unsigned char *p = in + h.data;
 		switch (h.id) {
@@ -65,10 +71,15 @@ written(const unsigned char *in, const std::vector<dump_header> &headers)
 			fail("a header no object holds");
 		}
 	}
-	fclose(stdout);
-	stdout = saved;
-	std::string out(buf, len);
-	free(buf);
+	if (!out_flush())
+		fail("the scratch file took not everything");
+	dup2(saved, STDOUT_FILENO);
+	close(saved);
+	std::string out;
+	char buf[4096];
+	ssize_t n;
+	for (off_t at = 0; (n = pread(fd, buf, sizeof(buf), at)) > 0; at += n)
+		out.append(buf, (size_t)n);
 	return out;
 }
 

@@ -12,16 +12,8 @@
 #include <cstring>
 
 #include "objstream.h"
-#include "output.h"
 
 static const char *progname = "";
-
-/*
- * Large output buffer: a database streams through standard output in many
- * small headers, and the default buffer would cost a system call every few
- * kilobytes.  Some libcs ignore the size unless they are handed the buffer.
- */
-static char out_buffer[128 * 1024];
 
 void
 obj_start(int argc, char *const argv[], const char *own_name)
@@ -35,7 +27,6 @@ obj_start(int argc, char *const argv[], const char *own_name)
 		progname = argv[0];
 	else
 		progname = own_name;
-	setvbuf(stdout, out_buffer, _IOFBF, sizeof(out_buffer));
 }
 
 int
@@ -101,12 +92,8 @@ obj_fatal(const char *fmt, ...)
 int
 obj_finish()
 {
-	if (fflush(stdout) != 0 && out_errno == 0)
-		out_errno = errno;
-	if (ferror(stdout) && out_errno == 0)
-		out_errno = EIO;
-	if (out_errno != 0)
+	if (!out_flush())
 		obj_fatal("cannot write to standard output: %s",
-		    strerror(out_errno));
+		    strerror(out_error()));
 	return 0;
 }

@@ -2,13 +2,18 @@
  * Object stream module: everything the fmt-* programs share.
  *
  * An object is a bare run of OBEX headers on standard output.  The header
- * writer (hdr_*) is the only code that writes to standard output; the text
- * buffer (textbuf_*) collects a payload with CR LF line ends; the process
- * helpers (obj_*) carry the invocation name, the option parser and the
- * end-of-run check of standard output that every program needs.
+ * writer (hdr_*) puts them there through the output buffer (out_*), the
+ * only code that writes to standard output; the text buffer (textbuf_*)
+ * collects a payload with CR LF line ends; the process helpers (obj_*)
+ * carry the invocation name, the option parser, reads and writes that any
+ * descriptor a caller hands over survives, and the end-of-run check of
+ * standard output that every program needs.
  */
 #ifndef OBJSTREAM_H
 #define OBJSTREAM_H
+
+#include <sys/types.h>
+#include <sys/uio.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -78,6 +83,29 @@ void hdr_end_of_body(const void *data, int count);
  * full Body headers followed by an End-of-Body header with the rest.
  */
 void hdr_payload(const void *data, size_t count);
+
+/*
+ * Standard output, buffered here.  out_flush writes what is held and says
+ * whether everything written so far has gone out; out_error is the first
+ * error standard output reported, 0 while there is none.  obj_finish
+ * flushes and reports it.
+ */
+void out_byte(int c);
+void out_bytes(const void *data, size_t count);
+void out_printf(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+bool out_flush();
+int out_error();
+
+/*
+ * read(2), writev(2) and write(2) for descriptors the caller may have left
+ * non-blocking: a call interrupted by a signal is made again, and one that
+ * would block waits until the descriptor is ready.  obj_read returns what
+ * read returns; obj_writev and obj_write write everything or return false
+ * with errno set.  obj_writev moves the vector on as it goes.
+ */
+ssize_t obj_read(int fd, void *buf, size_t count);
+bool obj_writev(int fd, struct iovec *iov, int n);
+bool obj_write(int fd, const void *data, size_t count);
 
 /*
  * The program's one text buffer.  Every line end that enters it leaves as

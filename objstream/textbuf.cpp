@@ -7,6 +7,8 @@
  * as the same bytes through textbuf_putc would, capacity and last_was_cr
  * included, so that a text may be built from both in any order.
  */
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -330,20 +332,14 @@ void
 textbuf_read_stream()
 {
 	static unsigned char block[64 * 1024];
-	size_t n;
+	ssize_t n;
 
-	/*
-	 * fread gives a short count only at the end of the input or on an
-	 * error, and an error must not pass for the end: the text would go
-	 * out truncated as if it were whole.
-	 */
-	do {
-		n = fread(block, 1, sizeof(block), stdin);
-		if (n < sizeof(block) && ferror(stdin))
-			obj_fatal("cannot read standard input: %s",
-			    strerror(errno));
-		textbuf_write(block, n);
-	} while (n == sizeof(block));
+	/* An error must not pass for the end: the text would go out
+	 * truncated as if it were whole. */
+	while ((n = obj_read(STDIN_FILENO, block, sizeof(block))) > 0)
+		textbuf_write(block, (size_t)n);
+	if (n < 0)
+		obj_fatal("cannot read standard input: %s", strerror(errno));
 }
 
 void

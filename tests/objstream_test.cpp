@@ -28,7 +28,7 @@ captured(const std::function<void()> &write)
 	int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
 	dup2(fd, 1);
 	write();
-	fflush(stdout);
+	out_flush();
 	dup2(saved, 1);
 	close(saved);
 	std::string bytes;
@@ -112,7 +112,7 @@ byte_headers(const std::string &s)
 
 TEST(Header, PayloadSplitsOnlyWhenItMustAndKeepsEveryByte)
 {
-	/* Long ones go past the stream's buffer, after what it holds. */
+	/* Around one header's limit and the output buffer's size. */
 	for (size_t size : { (size_t)0, (size_t)1, (size_t)16383, (size_t)16384,
 		 (size_t)65532, (size_t)65533, (size_t)131064, (size_t)131065,
 		 (size_t)200000 }) {

@@ -97,7 +97,7 @@ main(int argc, char *argv[])
 	while (n > 0) {
 		hdr_body(chunk, (int)n);
 		/* No use reading on when nothing more can be written. */
-		if (ferror(stdout))
+		if (out_error() != 0)
 			return obj_finish();
 		n = read_chunk(fp, chunk, path);
 	}

@@ -56,26 +56,26 @@ show_char(unsigned c, int quote)
 {
 	switch (c) {
 	case '\r':
-		fputs("\\r", stdout);
+		out_printf("%s", "\\r");
 		break;
 	case '\n':
-		fputs("\\n", stdout);
+		out_printf("%s", "\\n");
 		break;
 	case '\t':
-		fputs("\\t", stdout);
+		out_printf("%s", "\\t");
 		break;
 	case '\\':
-		fputs("\\\\", stdout);
+		out_printf("%s", "\\\\");
 		break;
 	default:
 		if ((int)c == quote)
-			printf("\\%c", c);
+			out_printf("\\%c", c);
 		else if (c >= 0x20 && c < 0x7F)
-			putchar((int)c);
+			out_byte((int)c);
 		else if (c <= 0xFF)
-			printf("\\x%02X", c);
+			out_printf("\\x%02X", c);
 		else
-			printf("\\u%04X", c);
+			out_printf("\\u%04X", c);
 		break;
 	}
 }
@@ -85,28 +85,29 @@ show_header(const unsigned char *in, const dump_header &h)
 {
 	const unsigned char *p = in + h.data;
 
-	printf("%6zu  0x%02X  %-11s  %6u  ", h.offset, h.id, h.name, h.length);
+	out_printf("%6zu  0x%02X  %-11s  %6u  ", h.offset, h.id, h.name,
+	    h.length);
 	switch (h.id) {
 	case HDR_NAME:
-		putchar('"');
+		out_byte('"');
 		for (size_t i = 0; i < h.count; i += 2)
 			show_char((unsigned)p[i] << 8 | p[i + 1], '"');
-		putchar('"');
+		out_byte('"');
 		break;
 	case HDR_LENGTH:
-		printf("%" PRIu32, h.value);
+		out_printf("%" PRIu32, h.value);
 		break;
 	case HDR_CREATOR:
-		putchar('"');
+		out_byte('"');
 		for (size_t i = 0; i < 4; i++)
 			show_char(p[i], '"');
-		putchar('"');
+		out_byte('"');
 		break;
 	default:
-		printf("%zu byte%s", h.count, h.count == 1 ? "" : "s");
+		out_printf("%zu byte%s", h.count, h.count == 1 ? "" : "s");
 		break;
 	}
-	putchar('\n');
+	out_byte('\n');
 }
 
 /* Text is what holds no control character but tab and the line ends. */
@@ -129,10 +130,10 @@ show_text(const unsigned char *p, size_t n)
 	for (size_t i = 0; i < n; i++) {
 		show_char(p[i], -1);
 		if (p[i] == '\n')
-			putchar('\n');
+			out_byte('\n');
 	}
 	if (n != 0 && p[n - 1] != '\n')
-		putchar('\n');
+		out_byte('\n');
 }
 
 /*
@@ -169,7 +170,7 @@ show_hex(const unsigned char *p, size_t n)
 		}
 		line[k++] = '|';
 		line[k++] = '\n';
-		fwrite(line, 1, k, stdout);
+		out_bytes(line, k);
 	}
 }
 
@@ -224,7 +225,7 @@ main(int argc, char *argv[])
 	while ((step = dump_next(input, state, h, error)) == DUMP_HEADER) {
 		if (!raw) {
 			if (h.offset == 0) /* the first header */
-				puts(
+				out_printf("%s\n",
 				    "offset  id    header       length  value");
 			show_header(in, h);
 		}
@@ -235,21 +236,21 @@ main(int argc, char *argv[])
 	}
 	if (step == DUMP_ERROR) {
 		/* The headers listed so far show where the fault lies. */
-		fflush(stdout);
+		out_flush();
 		obj_fatal("offset %zu: %s", error.offset, error.text);
 	}
 
 	if (raw) {
 		if (payload_size != 0)
-			fwrite(payload, 1, payload_size, stdout);
+			out_bytes(payload, payload_size);
 	} else if (payload_size == 0) {
-		puts("payload: 0 bytes");
+		out_printf("%s\n", "payload: 0 bytes");
 	} else if (is_text(payload, payload_size)) {
-		printf("payload: %zu byte%s of text\n", payload_size,
+		out_printf("payload: %zu byte%s of text\n", payload_size,
 		    payload_size == 1 ? "" : "s");
 		show_text(payload, payload_size);
 	} else {
-		printf("payload: %zu byte%s of binary data\n", payload_size,
+		out_printf("payload: %zu byte%s of binary data\n", payload_size,
 		    payload_size == 1 ? "" : "s");
 		show_hex(payload, payload_size);
 	}
