@@ -65,10 +65,10 @@ obj_namelen(const char *name)
 }
 
 void
-obj_usage(const char *lines)
+obj_usage(const char *lines, int status)
 {
 	fprintf(stderr, lines, progname);
-	exit(0);
+	exit(status);
 }
 
 void

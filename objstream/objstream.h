@@ -133,18 +133,18 @@ void textbuf_put_words(int argc, char *const argv[], int first);
 
 /*
  * Process helpers.  obj_start records the name for messages (the
- * invocation name, or the program's own when the argument vector is empty)
- * and sets up standard output; obj_getopt is getopt(3) in its POSIX manner
+ * invocation name, or the program's own when the argument vector is empty);
+ * obj_getopt is getopt(3) in its POSIX manner
  * on every libc; obj_namelen is the length of a name cut to OBJ_NAME_MAX;
  * obj_usage prints the description and usage lines (a format whose one %s
- * is the invocation name) and exits with status 0; obj_finish flushes
+ * is the invocation name) and exits with the given status; obj_finish flushes
  * standard output and returns 0 for main to return, or ends the process with
  * status 1 if anything could not be written.
  */
 void obj_start(int argc, char *const argv[], const char *own_name);
 int obj_getopt(int argc, char *const argv[], const char *optstring);
 int obj_namelen(const char *name);
-[[noreturn]] void obj_usage(const char *lines);
+[[noreturn]] void obj_usage(const char *lines, int status);
 [[noreturn]] void obj_fatal(const char *fmt, ...)
     __attribute__((format(printf, 1, 2)));
 int obj_finish();

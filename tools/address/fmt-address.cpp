@@ -76,11 +76,12 @@ main(int argc, char *argv[])
 		}
 	}
 	if (usage)
-		obj_usage(
-		    "Format Palm Pilot address from stdin or command line\n"
-		    "Usage: %s [-a addr] [-c city] [-C country] "
-		    "[-f first-name] [-l last-name] [-n obj-name] "
-		    "[-o company] [-s state] [-t title] [-z zip]\n");
+		obj_usage("Format Palm Pilot address from stdin or command "
+			  "line\n"
+			  "Usage: %s [-a addr] [-c city] [-C country] "
+			  "[-f first-name] [-l last-name] [-n obj-name] "
+			  "[-o company] [-s state] [-t title] [-z zip]\n",
+		    0);
 
 	textbuf_init();
 	if (!card) {

@@ -65,7 +65,8 @@ main(int argc, char *argv[])
 	}
 	if (usage || argc - optind != 1)
 		obj_usage("Format Palm Pilot PDB or PRC file\n"
-			  "Usage: %s [-lz] pdb-file\n");
+			  "Usage: %s [-lz] pdb-file\n",
+		    0);
 
 	const char *path = argv[optind];
 	FILE *fp = fopen(path, "rb");

@@ -37,7 +37,8 @@ main(int argc, char *argv[])
 	if (usage)
 		obj_usage("Format Palm Pilot date from stdin or command line\n"
 			  "Usage: %s [-n name] [-d [[[cc]yy]mm]dd] "
-			  "[-t hh[mm]-hh[mm]] [text ...]\n");
+			  "[-t hh[mm]-hh[mm]] [text ...]\n",
+		    0);
 
 	/* Both arguments are judged before anything is built. */
 	calarg_date(date_arg, date);

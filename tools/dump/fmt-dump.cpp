@@ -194,7 +194,8 @@ main(int argc, char *argv[])
 	}
 	if (usage || argc - optind > 1)
 		obj_usage("Describe OBEX object from stdin or file\n"
-			  "Usage: %s [-p] [file]\n");
+			  "Usage: %s [-p] [file]\n",
+		    0);
 
 	const char *path = optind < argc ? argv[optind] : nullptr;
 	unsigned char *in;

@@ -26,7 +26,8 @@ main(int argc, char *argv[])
 	}
 	if (usage)
 		obj_usage("Format Palm Pilot memo from stdin or command line\n"
-			  "Usage: %s [-n name] [text ...]\n");
+			  "Usage: %s [-n name] [text ...]\n",
+		    0);
 
 	textbuf_init();
 	if (optind < argc) {

@@ -32,7 +32,8 @@ main(int argc, char *argv[])
 	if (usage || name == nullptr || tel == nullptr)
 		obj_usage("Format Nokia telephone number from stdin or command "
 			  "line\n"
-			  "Usage: %s -n name -t tel\n");
+			  "Usage: %s -n name -t tel\n",
+		    0);
 
 	/*
 	 * The cut name goes into the card and, with ".vcf" after it, names

@@ -32,7 +32,8 @@ main(int argc, char *argv[])
 	if (usage)
 		obj_usage(
 		    "Format Palm Pilot todo item from stdin or command line\n"
-		    "Usage: %s [-n name] [-d [[[cc]yy]mm]dd] [text ...]\n");
+		    "Usage: %s [-n name] [-d [[[cc]yy]mm]dd] [text ...]\n",
+		    0);
 
 	calarg_date(date_arg, date);
 
