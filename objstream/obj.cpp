@@ -58,6 +58,41 @@ obj_getopt(int argc, char *const argv[], const char *optstring)
 	return getopt(argc, argv, optstring);
 }
 
+const char *
+obj_shown(const char *text)
+{
+	static char shown[4 * 4096 + 1];
+	size_t k = 0;
+
+	/* Room for one escape and the NUL; a longer text is cut. */
+	for (; *text != '\0' && k + 5 <= sizeof(shown); text++) {
+		unsigned char c = (unsigned char)*text;
+		if (c >= 0x20 && c != 0x7F) {
+			shown[k++] = (char)c;
+			continue;
+		}
+		shown[k++] = '\\';
+		switch (c) {
+		case '\n':
+			shown[k++] = 'n';
+			break;
+		case '\r':
+			shown[k++] = 'r';
+			break;
+		case '\t':
+			shown[k++] = 't';
+			break;
+		default:
+			shown[k++] = 'x';
+			shown[k++] = "0123456789ABCDEF"[c >> 4];
+			shown[k++] = "0123456789ABCDEF"[c & 0xF];
+			break;
+		}
+	}
+	shown[k] = '\0';
+	return shown;
+}
+
 int
 obj_namelen(const char *name)
 {

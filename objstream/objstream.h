@@ -132,17 +132,23 @@ void textbuf_read_stream();
 void textbuf_put_words(int argc, char *const argv[], int first);
 
 /*
- * Process helpers.  obj_start records the name for messages (the
- * invocation name, or the program's own when the argument vector is empty);
- * obj_getopt is getopt(3) in its POSIX manner
- * on every libc; obj_namelen is the length of a name cut to OBJ_NAME_MAX;
- * obj_usage prints the description and usage lines (a format whose one %s
- * is the invocation name) and exits with the given status; obj_finish flushes
- * standard output and returns 0 for main to return, or ends the process with
- * status 1 if anything could not be written.
+ * Process helpers:
+ * - obj_start records the name for messages: the invocation name, or the
+ *   program's own when the argument vector is empty;
+ * - obj_getopt is getopt(3) in its POSIX manner on every libc;
+ * - obj_shown is a text for a message with its control bytes shown as
+ *   escapes (\n, \r, \t, \xNN), so that a file name cannot move the cursor
+ *   or split the message; it is valid until the next call;
+ * - obj_namelen is the length of a name cut to OBJ_NAME_MAX;
+ * - obj_usage prints the description and usage lines (a format whose one %s
+ *   is the invocation name) and exits with the given status;
+ * - obj_fatal prints "NAME: " and the message and exits with status 1;
+ * - obj_finish flushes standard output and returns 0 for main to return, or
+ *   ends the process with status 1 if anything could not be written.
  */
 void obj_start(int argc, char *const argv[], const char *own_name);
 int obj_getopt(int argc, char *const argv[], const char *optstring);
+const char *obj_shown(const char *text);
 int obj_namelen(const char *name);
 [[noreturn]] void obj_usage(const char *lines, int status);
 [[noreturn]] void obj_fatal(const char *fmt, ...)
