@@ -260,8 +260,8 @@ TEST(Textbuf, BulkAppendsGrowExactlyAsSingleBytesWould)
 {
 	/*
 	 * Runs of every length around the first growth point, after a lone
-	 * CR or after a line end at each offset of a 32-byte step, ended by
-	 * each kind of line end, with or without text after it.
+	 * CR or after a line end at each of 32 offsets, ended by each kind of
+	 * line end, with or without text after it.
 	 */
 	std::vector<std::string> prefixes{ "\r" };
 	for (size_t j = 0; j < 32; j++)
@@ -285,11 +285,10 @@ TEST(Textbuf, BulkAppendsGrowExactlyAsSingleBytesWould)
 TEST(Textbuf, BulkAppendsMatchSingleAppendsOnAnyBytes)
 {
 	/*
-	 * Texts dense in line ends and in the control bytes that look like
-	 * them to a coarse search (tab, VT, FF, BS, SI), with NUL and plain
-	 * runs, of lengths across several growth points.  Standard input,
-	 * strings in pieces, and single appends must all agree, the capacity
-	 * and a waiting CR included.
+	 * Texts dense in line ends and in other control bytes (tab, VT, FF,
+	 * BS, SI), with NUL and plain runs, of lengths across several growth
+	 * points.  Standard input, strings in pieces, and single appends must
+	 * all agree, the capacity and a waiting CR included.
 	 */
 	static const char alphabet[] = "\r\n\t\x0b\x0c\x08\x0f\xff";
 	uint32_t seed = 12345;
