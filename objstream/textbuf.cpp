@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -19,12 +20,22 @@
 
 struct textbuf textbuf;
 
+/*
+ * The block's size is a 32-bit count that only ever doubles from 1024, so
+ * the largest block is 1 GiB.  An append must find three bytes free in it
+ * or grow it, so any text of up to TEXTBUF_TEXT_MAX bytes fits, whatever
+ * its line ends; a longer one may not.
+ */
+static constexpr int32_t TEXTBUF_BLOCK_MAX = INT32_C(1) << 30;
+static constexpr int32_t TEXTBUF_TEXT_MAX = TEXTBUF_BLOCK_MAX - 2;
+
 /* Double the block, for an append that finds fewer than three bytes free. */
 static void
 textbuf_grow()
 {
-	if (textbuf.capacity > INT32_MAX / 2)
-		obj_fatal("out of memory");
+	if (textbuf.capacity >= TEXTBUF_BLOCK_MAX)
+		obj_fatal("text too long: more than %" PRId32 " bytes",
+		    TEXTBUF_TEXT_MAX);
 	int32_t capacity = textbuf.capacity * 2;
 	void *p = realloc(textbuf.data, (size_t)capacity);
 	if (p == nullptr)

@@ -330,6 +330,37 @@ TEST(Textbuf, BulkAppendsMatchSingleAppendsOnAnyBytes)
 	}
 }
 
+TEST(TextbufDeathTest, ATextPastTheLargestBlockIsTooLongNotOutOfMemory)
+{
+	/*
+	 * The block stops doubling at 1 GiB, where any text of up to
+	 * 2^30 - 2 bytes fits; an append that finds that much held and needs
+	 * more room ends the program with the limit.  The buffer is put at
+	 * the limit by hand: nothing is stored before the refusal.
+	 */
+	auto at_limit = [] {
+		char *argv[] = { const_cast<char *>("fmt-memo"), nullptr };
+		obj_start(1, argv, "fmt-memo");
+		fresh();
+		textbuf.capacity = INT32_C(1) << 30;
+		textbuf.length = textbuf.capacity - 2;
+	};
+	const char *message =
+	    "^fmt-memo: text too long: more than 1073741822 bytes\n$";
+	EXPECT_EXIT(
+	    {
+		    at_limit();
+		    textbuf_putc('x');
+	    },
+	    testing::ExitedWithCode(1), message);
+	EXPECT_EXIT(
+	    {
+		    at_limit();
+		    textbuf_puts("x");
+	    },
+	    testing::ExitedWithCode(1), message);
+}
+
 TEST(Textbuf, WordsAreJoinedBySpacesThatCompleteALoneCr)
 {
 	struct {
