@@ -66,10 +66,15 @@ hdr_code(const char (&s)[5])
 	    (uint32_t)(unsigned char)s[2] << 8 | (uint32_t)(unsigned char)s[3];
 }
 
-void put_u16(unsigned value);
+/*
+ * The generic writers take a header's identifier (HDR_*).  hdr_bytes and
+ * hdr_quad set the kind bits of theirs themselves, so the header's number
+ * alone (its low six bits) gives the same byte; hdr_unicode writes the
+ * identifier as it is given.
+ */
 void hdr_unicode(int id, const void *text, int count);
-void hdr_bytes(int number, const void *data, int count);
-void hdr_quad(int number, uint32_t value);
+void hdr_bytes(int id, const void *data, int count);
+void hdr_quad(int id, uint32_t value);
 void hdr_name(const void *text, int count);
 void hdr_description(const void *text, int count);
 void hdr_length(uint32_t value);

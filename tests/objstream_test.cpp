@@ -68,17 +68,23 @@ TEST(Header, WritesExactBytes)
 		{ "length top bit only", [] { hdr_length(0x80000000u); },
 		    "C3 80 00 00 00" },
 		{ "time", [] { hdr_time(0x01020304); }, "C4 01 02 03 04" },
-		{ "quad adds the kind bits", [] { hdr_quad(0x0F, 1); },
-		    "CF 00 00 00 01" },
+		{ "quad takes the identifier, or adds its kind bits",
+		    [] {
+			    hdr_quad(HDR_CREATOR, 1);
+			    hdr_quad(0x0F, 1);
+		    },
+		    "CF 00 00 00 01 CF 00 00 00 01" },
 		{ "end of body hi CR LF", [] { hdr_end_of_body("hi\r\n", 4); },
 		    "49 00 07 68 69 0D 0A" },
 		{ "end of body empty", [] { hdr_end_of_body("", 0); },
 		    "49 00 03" },
 		{ "body", [] { hdr_body("\0\xFF", 2); }, "48 00 05 00 FF" },
-		{ "bytes adds the kind bits", [] { hdr_bytes(0x09, "", 0); },
-		    "49 00 03" },
-		{ "u16 drops the higher bits", [] { put_u16(0x12345); },
-		    "23 45" },
+		{ "bytes takes the identifier, or adds its kind bits",
+		    [] {
+			    hdr_bytes(HDR_END_OF_BODY, "", 0);
+			    hdr_bytes(0x09, "", 0);
+		    },
+		    "49 00 03 49 00 03" },
 	};
 	for (const auto &c : cases)
 		EXPECT_EQ(printable(captured(c.write)), printable(hex(c.bytes)))
