@@ -14,6 +14,7 @@
 
 #include <sys/types.h>
 #include <sys/uio.h>
+#include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -140,7 +141,6 @@ void textbuf_put_words(int argc, char *const argv[], int first);
  * Process helpers:
  * - obj_start records the name for messages: the invocation name, or the
  *   program's own when the argument vector is empty;
- * - obj_getopt is getopt(3) in its POSIX manner on every libc;
  * - obj_shown is a text for a message with its control bytes shown as
  *   escapes (\n, \r, \t, \xNN), so that a file name cannot move the cursor
  *   or split the message; it is valid until the next call;
@@ -152,12 +152,25 @@ void textbuf_put_words(int argc, char *const argv[], int first);
  *   ends the process with status 1 if anything could not be written.
  */
 void obj_start(int argc, char *const argv[], const char *own_name);
-int obj_getopt(int argc, char *const argv[], const char *optstring);
 const char *obj_shown(const char *text);
 int obj_namelen(const char *name);
 [[noreturn]] void obj_usage(const char *lines, int status);
 [[noreturn]] void obj_fatal(const char *fmt, ...)
     __attribute__((format(printf, 1, 2)));
 int obj_finish();
+
+/*
+ * getopt(3) in its POSIX manner on every libc: options end at the first
+ * word that is not one, and nothing is reordered.  glibc moves options from
+ * behind the words unless the option string begins with '+'; other libcs
+ * never do, and would take a '+' for an option letter, so only glibc is
+ * told.  A macro, so that the '+' joins the option string, which must be a
+ * literal, when the program is compiled.
+ */
+#if defined(__GLIBC__)
+#define obj_getopt(argc, argv, optstring) getopt((argc), (argv), "+" optstring)
+#else
+#define obj_getopt(argc, argv, optstring) getopt((argc), (argv), "" optstring)
+#endif
 
 #endif
