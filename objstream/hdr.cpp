@@ -1,6 +1,7 @@
 /*
  * The object header writer: one operation per OBEX header, all of them
- * writing to standard output, numbers high byte first.
+ * writing to standard output through its buffer (out_*), numbers high
+ * byte first.
  */
 #include "objstream.h"
 

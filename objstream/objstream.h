@@ -2,12 +2,13 @@
  * Object stream module: everything the fmt-* programs share.
  *
  * An object is a bare run of OBEX headers on standard output.  The header
- * writer (hdr_*) puts them there through the output buffer (out_*), the
- * only code that writes to standard output; the text buffer (textbuf_*)
- * collects a payload with CR LF line ends; the process helpers (obj_*)
- * carry the invocation name, the option parser, reads and writes that any
- * descriptor a caller hands over survives, and the end-of-run check of
- * standard output that every program needs.
+ * writer (hdr_*) puts them there through the output buffer (out_*), which
+ * is the only code that writes to standard output, for fmt-dump's report
+ * as for the objects; the text buffer (textbuf_*) collects a payload with
+ * CR LF line ends; the process helpers (obj_*) carry the invocation name,
+ * the option parser, reads and writes that any descriptor a caller hands
+ * over survives, and the end-of-run check of standard output that every
+ * program needs.
  */
 #ifndef OBJSTREAM_H
 #define OBJSTREAM_H
