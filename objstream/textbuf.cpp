@@ -97,8 +97,9 @@ textbuf_write(const unsigned char *s, size_t n)
 
 	while (s < end) {
 		/*
-		 * A lone CR, the byte after it, and an append that must grow
-		 * the block go through textbuf_putc.
+		 * A CR that the copy below stops at (a lone one, or one whose
+		 * LF must grow the block), the byte after it, and an append
+		 * that must grow the block go through textbuf_putc.
 		 */
 		if (textbuf.last_was_cr || *s == '\r' ||
 		    textbuf.length > textbuf.capacity - 3) {
@@ -108,25 +109,8 @@ textbuf_write(const unsigned char *s, size_t n)
 		/* Every append must find at most capacity - 3 bytes held. */
 		unsigned char *out = textbuf.data + textbuf.length;
 		unsigned char *const full = textbuf.data + textbuf.capacity - 3;
-		while (s < end && out <= full) {
-			if (*s == '\n') {
-				out[0] = '\r';
-				out[1] = '\n';
-				out += 2;
-				s++;
-				continue;
-			}
-			if (*s == '\r') {
-				/* The LF of a CR LF is an append of its own. */
-				if (s + 1 == end || s[1] != '\n' ||
-				    out + 1 > full)
-					break;
-				out[0] = '\r';
-				out[1] = '\n';
-				out += 2;
-				s += 2;
-				continue;
-			}
+		for (;;) {
+			/* Up to the next line end, as far as it fits. */
 			if (lf < s)
 				lf = textbuf_find(s, end, '\n');
 			if (cr < s)
@@ -137,6 +121,25 @@ textbuf_write(const unsigned char *s, size_t n)
 			memcpy(out, s, run);
 			out += run;
 			s += run;
+			if (s == end || out > full)
+				break;
+
+			/*
+			 * Then the line end, an LF or a CR LF; the LF of a CR
+			 * LF is an append of its own, which may have to grow
+			 * the block.
+			 */
+			if (*s == '\n')
+				s++;
+			else if (s + 1 < end && s[1] == '\n' && out + 1 <= full)
+				s += 2;
+			else
+				break;
+			out[0] = '\r';
+			out[1] = '\n';
+			out += 2;
+			if (s == end || out > full)
+				break;
 		}
 		textbuf.length = (int32_t)(out - textbuf.data);
 	}
