@@ -38,8 +38,8 @@ plural(uint64_t n)
 	return n == 1 ? "" : "s";
 }
 
-static objread_event objread_fault(objread &r, uint64_t offset,
-    const char *fmt, ...) __attribute__((format(printf, 3, 4)));
+static objread_event objread_fault(objread &r, uint64_t offset, const char *fmt,
+    ...) __attribute__((format(printf, 3, 4)));
 
 static objread_event
 objread_fault(objread &r, uint64_t offset, const char *fmt, ...)
@@ -220,8 +220,8 @@ objread_header_step(objread &r)
 		const unsigned char *p = r.buf + r.start;
 		h.length = 5;
 		h.count = 4;
-		h.value = (uint32_t)objread_u16(p + 1) << 16 |
-		    objread_u16(p + 3);
+		h.value =
+		    (uint32_t)objread_u16(p + 1) << 16 | objread_u16(p + 3);
 		h.bytes = p;
 		r.start += 5;
 	} else {
@@ -257,8 +257,7 @@ objread_header_step(objread &r)
 				return objread_fault(r, at,
 				    "%s header's text has an odd length (%u "
 				    "byte%s)",
-				    info->name, length - 3,
-				    plural(length - 3));
+				    info->name, length - 3, plural(length - 3));
 			/* The last unit, both its bytes: 0x0100 is no end. */
 			if (p[length - 2] != 0 || p[length - 1] != 0)
 				return objread_fault(r, at,

@@ -97,9 +97,9 @@ show_header(const objread_header &h, const unsigned char *data)
 	default:
 		out_printf("%zu byte%s", h.count, h.count == 1 ? "" : "s");
 		if (data != nullptr && h.count != 0)
-			out_printf("%s", is_text(data, h.count)
-				? " of text"
-				: " of binary data");
+			out_printf("%s",
+			    is_text(data, h.count) ? " of text"
+						   : " of binary data");
 		break;
 	}
 	out_byte('\n');
@@ -130,8 +130,8 @@ show_hex(const unsigned char *p, size_t n, uint64_t at)
 	char line[128];
 
 	for (size_t row = 0; row < n; row += 16) {
-		size_t k = (size_t)snprintf(line, sizeof(line),
-		    "%8" PRIu64 " ", at + row);
+		size_t k = (size_t)snprintf(line, sizeof(line), "%8" PRIu64 " ",
+		    at + row);
 		for (size_t i = 0; i < 16; i++) {
 			if (i == 8)
 				line[k++] = ' ';
@@ -252,8 +252,8 @@ main(int argc, char *argv[])
 		default:
 			out_flush();
 			if (path != nullptr)
-				obj_fatal("cannot read `%s': %s", obj_shown(path),
-				    strerror(r.error));
+				obj_fatal("cannot read `%s': %s",
+				    obj_shown(path), strerror(r.error));
 			obj_fatal("cannot read standard input: %s",
 			    strerror(r.error));
 		}

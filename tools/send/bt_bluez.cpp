@@ -54,10 +54,12 @@ send_bt_lookup(const bdaddr_t &remote, char *why, size_t n)
 	for (sdp_list_t *r = found; r != nullptr; r = r->next) {
 		sdp_record_t *record = static_cast<sdp_record_t *>(r->data);
 		sdp_list_t *protos;
-		if (channel < 0 && sdp_get_access_protos(record, &protos) == 0) {
+		if (channel < 0 &&
+		    sdp_get_access_protos(record, &protos) == 0) {
 			channel = sdp_get_proto_port(protos, RFCOMM_UUID);
 			for (sdp_list_t *p = protos; p != nullptr; p = p->next)
-				sdp_list_free(static_cast<sdp_list_t *>(p->data),
+				sdp_list_free(static_cast<sdp_list_t *>(
+						  p->data),
 				    nullptr);
 			sdp_list_free(protos, nullptr);
 		}

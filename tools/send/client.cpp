@@ -152,8 +152,7 @@ send_broke(send_session &s, int error, const char *doing)
 	s.broken = true;
 	if (error == EPIPE || error == ECONNRESET)
 		return send_fail(s, "the device hung up%s", send_during(s));
-	return send_fail(s, "cannot %s the device: %s", doing,
-	    strerror(error));
+	return send_fail(s, "cannot %s the device: %s", doing, strerror(error));
 }
 
 static bool
@@ -384,8 +383,9 @@ send_connect(send_session &s)
 	if (!send_request(s, 7, true))
 		return false;
 	if (s.code != OBEX_SUCCESS)
-		return send_fail(s, "the device refused the connection: %s "
-				    "(0x%02X)",
+		return send_fail(s,
+		    "the device refused the connection: %s "
+		    "(0x%02X)",
 		    send_response_name(s.code), s.code);
 	s.connected = true;
 	return true;

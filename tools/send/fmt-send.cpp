@@ -118,7 +118,8 @@ warn_input(const objread &r, const char *path)
 	if (r.last == OBJREAD_FAULT)
 		warn("offset %" PRIu64 ": %s", r.fault_offset, r.fault);
 	else if (path != nullptr)
-		warn("cannot read `%s': %s", obj_shown(path), strerror(r.error));
+		warn("cannot read `%s': %s", obj_shown(path),
+		    strerror(r.error));
 	else
 		warn("cannot read standard input: %s", strerror(r.error));
 }
@@ -185,8 +186,7 @@ main(int argc, char *argv[])
 	send_dest dest;
 	char why[256];
 	if (!send_dest_parse(dest_arg, dest, why, sizeof(why)))
-		obj_fatal("bad destination `%s': %s", obj_shown(dest_arg),
-		    why);
+		obj_fatal("bad destination `%s': %s", obj_shown(dest_arg), why);
 
 	const char *path = operands == 2 ? argv[optind + 1] : nullptr;
 	int in = STDIN_FILENO;

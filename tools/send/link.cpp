@@ -83,9 +83,8 @@ send_sdp_channel(const unsigned char *p, size_t n)
 	 */
 	static const unsigned char rfcomm[] = { 0x19, 0x00, 0x03, 0x08 };
 
-	for (size_t i = 0; n >= sizeof(rfcomm) + 1 &&
-	     i <= n - sizeof(rfcomm) - 1;
-	     i++)
+	for (size_t i = 0;
+	     n >= sizeof(rfcomm) + 1 && i <= n - sizeof(rfcomm) - 1; i++)
 		if (memcmp(p + i, rfcomm, sizeof(rfcomm)) == 0 &&
 		    p[i + sizeof(rfcomm)] >= 1 && p[i + sizeof(rfcomm)] <= 30)
 			return p[i + sizeof(rfcomm)];
@@ -101,8 +100,9 @@ send_tcp_parse(const char *rest, send_dest &d, char *why, size_t n)
 	if (*rest == '[') {
 		const char *close = strchr(rest, ']');
 		if (close == nullptr || (close[1] != '\0' && close[1] != ':')) {
-			snprintf(why, n, "an IPv6 address goes in brackets, "
-					 "[ADDR]:PORT");
+			snprintf(why, n,
+			    "an IPv6 address goes in brackets, "
+			    "[ADDR]:PORT");
 			return false;
 		}
 		rest++;

@@ -61,8 +61,7 @@ bool send_bdaddr_parse(const char *text, unsigned char addr[6]);
  * A descriptor for the destination, ready to read and write, within
  * `timeout_ms` where the wait is ours; -1 with the reason in `why`.
  */
-int send_open(const send_dest &d, int timeout_ms, char *why,
-    size_t why_size);
+int send_open(const send_dest &d, int timeout_ms, char *why, size_t why_size);
 
 /*
  * connect(2) within the time limit, leaving the socket non-blocking: 0, or
