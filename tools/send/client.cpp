@@ -253,10 +253,12 @@ send_receive(send_session &s, size_t &n)
 }
 
 bool
-send_parse_response(send_session &s, size_t n, bool connect)
+send_parse_response(send_session &s, const unsigned char *p, size_t n,
+    bool connect)
 {
-	const unsigned char *p = s.response;
-
+	if (n < 3)
+		return send_fail(s,
+		    "malformed response from the device: %zu bytes", n);
 	s.code = p[0];
 	if ((s.code & OBEX_FINAL) == 0)
 		return send_fail(s,
@@ -320,7 +322,7 @@ send_request(send_session &s, size_t n, bool connect)
 	send_put16(s.packet + 1, n);
 	if (!send_write(s, s.packet, n) || !send_receive(s, got))
 		return false;
-	if (!send_parse_response(s, got, connect)) {
+	if (!send_parse_response(s, s.response, got, connect)) {
 		s.broken = true;
 		return false;
 	}
@@ -512,7 +514,7 @@ send_last_word(send_session &s, int code)
 	size_t n = send_begin(s, code);
 	send_put16(s.packet + 1, n);
 	if (send_write(s, s.packet, n) && send_receive(s, got))
-		send_parse_response(s, got, false);
+		send_parse_response(s, s.response, got, false);
 	memcpy(s.why, why, sizeof(why));
 }
 

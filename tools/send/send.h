@@ -147,10 +147,12 @@ send_result send_objects(send_session &s, objread &r, objread_event event);
 void send_disconnect(send_session &s);
 
 /*
- * Parses the response in s.response of `n` bytes, its length field
- * checked: for a CONNECT (connect) the packet size and Connection ID go
- * into the session.  False, with s.why, for a malformed response.
+ * Parses a whole response of `n` bytes (its length field already checked
+ * against n): its code into s.code, and for a CONNECT (connect) the packet
+ * size and Connection ID into the session.  Reads nothing past n.  False,
+ * with s.why, for a malformed response.
  */
-bool send_parse_response(send_session &s, size_t n, bool connect);
+bool send_parse_response(send_session &s, const unsigned char *p, size_t n,
+    bool connect);
 
 #endif
