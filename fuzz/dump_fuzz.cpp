@@ -59,6 +59,7 @@ scratch_begin()
 	scratch_fd = fileno(scratch);
 	saved_stdout = dup(STDOUT_FILENO);
 	if (saved_stdout < 0 || ftruncate(scratch_fd, 0) != 0 ||
+	    lseek(scratch_fd, 0, SEEK_SET) != 0 ||
 	    dup2(scratch_fd, STDOUT_FILENO) < 0)
 		fail("a scratch standard output");
 }
@@ -102,7 +103,9 @@ pass(const uint8_t *data, size_t size, size_t chunk, bool whole, size_t most,
 		case OBJREAD_HEADER:
 			if (left != 0 || h.offset != pos)
 				fail("header not where the last one ended");
-			if (h.length == 0 || h.length > size - pos)
+			/* Data headers are checked as their data comes. */
+			if (h.length == 0 ||
+			    (h.bytes != nullptr && h.length > size - pos))
 				fail("header longer than the stream");
 			data_header = h.bytes == nullptr;
 			pos += data_header ? 3 : h.length;
@@ -125,9 +128,9 @@ pass(const uint8_t *data, size_t size, size_t chunk, bool whole, size_t most,
 				hdr_creator(h.value);
 			} else if (h.count == 0) {
 				if (h.id == HDR_BODY)
-					hdr_body(nullptr, 0);
+					hdr_body("", 0);
 				else
-					hdr_end_of_body(nullptr, 0);
+					hdr_end_of_body("", 0);
 			} else if (!data_header) {
 				fail("a header no object holds");
 			}

@@ -53,9 +53,8 @@ memory_read(void *context, void *buf, size_t count)
 static std::string
 stream()
 {
-	std::string s("\x01\x00\x09\x00\x61\x00\x62\x00\x00"
-		      "\xCF\x6D\x65\x6D\x6F\x49\x00\x06milk",
-	    23);
+	std::string s("\x01\x00\x09\x00\x61\x00\x62\x00\x00", 9);
+	s += std::string("\xCF\x6D\x65\x6D\x6F\x49\x00\x07", 8) + "milk";
 	s += std::string("\xC3\x00\x00\x02\x58\x48\x01\xF7", 8) +
 	    std::string(500, 'd') + std::string("\x48\x00\x67", 3) +
 	    std::string(100, 'e') + std::string("\x49\x00\x03", 3);
