@@ -466,6 +466,14 @@ const Fault faults[] = {
 	    .err = "fmt-send: the device hung up during `Home.vcf'\n"
 		   "fmt-send: 1 object was delivered before the failure\n",
 	    .log = "80 82 82" },
+	/* A header that no packet of the device can hold. */
+	{ .name = "NameTooLongForThePackets",
+	    .input = name_header(std::string(130, 'n')) + hex("49 00 03"),
+	    .script = { .connect_response = connected(255) },
+	    .err = "fmt-send: the Name header of `" + std::string(95, 'n') +
+		"' (265 bytes) does not fit in the device's packets of 255 "
+		"bytes\n",
+	    .log = "80 81" },
 	/* Packets have gone out: the device must hear that it is over. */
 	{ .name = "InputCutOffInsideAnObject",
 	    .input = long_memo.substr(0, 150000),

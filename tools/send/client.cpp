@@ -436,20 +436,21 @@ send_room(const send_session &s)
 	return s.mtu - s.used;
 }
 
-/* A header other than Body and End of Body, as it came. */
+/*
+ * A header other than Body and End of Body, as it came: in this packet if
+ * it fits, else in the next, after whatever this one holds (even the
+ * Connection ID alone).
+ */
 static bool
 send_add_header(send_session &s, const objread_header &h)
 {
-	if (h.length > send_room(s)) {
-		size_t empty = s.started || !s.has_cid ? 3 : 8;
-		if (s.used == empty)
-			return send_fail(s,
-			    "the %s header of %s (%u bytes) does not fit in "
-			    "the device's packets of %u bytes",
-			    h.name, send_what(s), h.length, s.mtu);
-		if (!send_flush(s, false))
-			return false;
-	}
+	if (h.length > send_room(s) && s.used > 3 && !send_flush(s, false))
+		return false;
+	if (h.length > send_room(s))
+		return send_fail(s,
+		    "the %s header of %s (%u bytes) does not fit in the "
+		    "device's packets of %u bytes",
+		    h.name, send_what(s), h.length, s.mtu);
 	memcpy(s.packet + s.used, h.bytes, h.length);
 	s.used += h.length;
 	return true;
