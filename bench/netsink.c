@@ -22,6 +22,8 @@
 
 static char buf[65536];
 
+static void die(const char *what) __attribute__((noreturn));
+
 static void
 die(const char *what)
 {

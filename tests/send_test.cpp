@@ -317,6 +317,27 @@ TEST(SendScripted, DeliversAndDisconnects)
 	EXPECT_EQ(o.seen.requests[2], packet(0x81));
 }
 
+/* -v: a line for each object, with its total when it has a Length. */
+TEST(SendScripted, VerboseSaysEachObject)
+{
+	std::string card = name_header("Ann Lee") + hex("C3 00 00 00 02") +
+	    hex("49 00 05") + "hi";
+	Outcome o =
+	    exchange({ "-v" }, shopping + card + hex("49 00 04 78"), {});
+	EXPECT_EQ(o.run.status, 0);
+	std::vector<std::string> lines;
+	for (size_t at = 0, end;
+	     (end = o.run.err.find('\n', at)) != std::string::npos;
+	     at = end + 1)
+		lines.push_back(o.run.err.substr(at, end - at));
+	ASSERT_EQ(lines.size(), 3u) << o.run.err;
+	EXPECT_EQ(lines[0].rfind("Shopping: 12 bytes, ", 0), 0u) << lines[0];
+	EXPECT_EQ(lines[1].rfind("Ann Lee: 2 of 2 bytes, ", 0), 0u) << lines[1];
+	EXPECT_EQ(lines[2].rfind("object 3: 1 byte, ", 0), 0u) << lines[2];
+	for (const std::string &l : lines)
+		EXPECT_NE(l.find("B/s"), std::string::npos) << l;
+}
+
 /* The Connection ID leads the first packet of every later request. */
 TEST(SendScripted, EchoesTheConnectionId)
 {
