@@ -630,7 +630,8 @@ memory_read(void *context, void *buf, size_t count)
 {
 	Memory *m = static_cast<Memory *>(context);
 	size_t n = std::min({ count, m->chunk, m->bytes.size() });
-	memcpy(buf, m->bytes.data(), n);
+	if (n != 0)
+		memcpy(buf, m->bytes.data(), n);
 	m->bytes.remove_prefix(n);
 	return (ssize_t)n;
 }
