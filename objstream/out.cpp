@@ -134,6 +134,8 @@ out_byte(int c)
 void
 out_bytes(const void *data, size_t count)
 {
+	if (count == 0)
+		return;
 	if (count < OUT_DIRECT_MIN && count <= sizeof(out_buffer) - out_held) {
 		memcpy(out_buffer + out_held, data, count);
 		out_held += count;

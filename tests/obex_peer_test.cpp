@@ -1,20 +1,20 @@
 /*
- * The objects as a real OBEX receiver takes them.  OpenOBEX runs as the
- * server side of a custom transport inside the test, and the test plays a
- * client: CONNECT, then the program's output as PUT request packets cut at
- * header boundaries (the last one final), then DISCONNECT, each answered by
- * the receiver before the next is sent.  The headers that OpenOBEX hands
- * back with the PUT are compared with what the command line asked for.
+ * The objects as a real OBEX receiver takes them.  Each program's output
+ * goes through fmt-send, over a socketpair (fd:N), to OpenOBEX running as
+ * the server on the other end inside the test; the headers that OpenOBEX
+ * hands back with each PUT are compared with what the command line asked
+ * for.
  *
  * What OpenOBEX 1.7.2 is known to do, so that the comparison checks the
  * objects and not the library: it merges the data of all Body and
- * End-of-Body headers into one Body header that it hands back only once
- * End-of-Body has arrived; it loops forever on a Body header whose length
- * field is 0 (so each exchange runs in a child process under a time limit);
- * its OBEX_HDR_CREATOR has the kind bits of a byte sequence, not of the
- * four-byte value that goes on the wire; and it takes packets above the
- * size it announces, so the client here keeps to that size itself.
+ * End-of-Body headers of a PUT into one Body header that it hands back
+ * only once End-of-Body has arrived; and its OBEX_HDR_CREATOR has the kind
+ * bits of a byte sequence, not of the four-byte value that goes on the
+ * wire.  Each exchange runs in a child process under a time limit.
  */
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -46,13 +46,9 @@ constexpr int NAME = obex_id(OBEX_HDR_ID_NAME, OBEX_HDR_TYPE_UNICODE);
 constexpr int LENGTH = obex_id(OBEX_HDR_ID_LENGTH, OBEX_HDR_TYPE_UINT32);
 constexpr int CREATOR = obex_id(OBEX_HDR_ID_CREATOR, OBEX_HDR_TYPE_UINT32);
 constexpr int BODY = obex_id(OBEX_HDR_ID_BODY, OBEX_HDR_TYPE_BYTES);
-constexpr int END_OF_BODY = obex_id(OBEX_HDR_ID_BODY_END, OBEX_HDR_TYPE_BYTES);
-
-/* The largest packet that the client side can take back. */
-constexpr int CLIENT_MTU = 1024;
 
 /* Time for one exchange, far above what it needs. */
-constexpr unsigned EXCHANGE_SECONDS = 20;
+constexpr unsigned EXCHANGE_SECONDS = 60;
 
 struct Header {
 	int id;
@@ -60,92 +56,18 @@ struct Header {
 	bool operator==(const Header &) const = default;
 };
 
-/* What one exchange gave: the PUT's headers, and any failure on the way. */
+/* What one exchange gave: the headers of each PUT, and any trouble. */
 struct Exchange {
-	std::vector<Header> received;
+	std::vector<std::vector<Header>> puts;
 	std::string trouble;
 };
-
-std::string
-packet(int opcode, std::string_view contents)
-{
-	return (char)opcode + be16((unsigned)contents.size() + 3) +
-	    std::string(contents);
-}
-
-/*
- * The PUT packets of an object for a receiver that takes packets of at
- * most `mtu` bytes: whole headers, as many as fit, in each.  A Body or
- * End-of-Body header too big for any packet (one of 65,535 bytes cannot
- * fit, whatever the size) is carried as several Body headers, the last
- * keeping the header's own identifier, as a sender must do.  Bytes that
- * frame no header are passed on as they are, for the receiver to judge.
- */
-std::vector<std::string>
-put_packets(std::string_view object, size_t mtu)
-{
-	size_t room = mtu - 3;
-	std::vector<std::string> contents(1);
-	auto add = [&](std::string_view piece) {
-		if (!contents.back().empty() &&
-		    contents.back().size() + piece.size() > room)
-			contents.emplace_back();
-		contents.back() += piece;
-	};
-	bool framed;
-
-	for (const ObexPiece &p : obex_walk(object, framed)) {
-		if ((p.id != BODY && p.id != END_OF_BODY) ||
-		    p.header.size() <= room) {
-			add(p.header);
-			continue;
-		}
-		std::string_view data = p.data;
-		while (data.size() > room - 3) {
-			add((char)BODY + be16((unsigned)room) +
-			    std::string(data.substr(0, room - 3)));
-			data.remove_prefix(room - 3);
-		}
-		add((char)p.id + be16((unsigned)data.size() + 3) +
-		    std::string(data));
-	}
-	std::vector<std::string> packets;
-	for (size_t i = 0; i < contents.size(); i++)
-		packets.push_back(
-		    packet(i + 1 < contents.size() ? OBEX_CMD_PUT
-						   : OBEX_CMD_PUT | OBEX_FINAL,
-			contents[i]));
-	return packets;
-}
 
 /* The receiver's side of the exchange, reached from its callbacks. */
 struct Receiver {
-	std::string written; /* responses since the last packet */
-	std::vector<Header> put;
-	int puts = 0;
+	std::vector<std::vector<Header>> puts;
+	bool disconnected = false;
 	std::string trouble;
 };
-
-int
-receiver_write(obex_t *, void *data, uint8_t *buf, int len)
-{
-	static_cast<Receiver *>(data)->written.append((const char *)buf,
-	    (size_t)len);
-	return len;
-}
-
-int
-receiver_nothing(obex_t *, void *)
-{
-	return 0;
-}
-
-/* Fed data waits in the receiver's buffer: there is always input. */
-int
-receiver_input(obex_t *, void *, int)
-{
-	return 1;
-}
 
 void
 receiver_event(obex_t *handle, obex_object_t *object, int, int event,
@@ -163,7 +85,7 @@ receiver_event(obex_t *handle, obex_object_t *object, int, int event,
 	case OBEX_EV_REQ:
 		if (command != OBEX_CMD_PUT)
 			break;
-		r->puts++;
+		r->puts.emplace_back();
 		while (
 		    OBEX_ObjectGetNextHeader(handle, object, &hi, &hv, &size)) {
 			Header h{ hi, {} };
@@ -174,8 +96,12 @@ receiver_event(obex_t *handle, obex_object_t *object, int, int event,
 				h.value = std::string(1, (char)hv.bq1);
 			else
 				h.value.assign((const char *)hv.bs, size);
-			r->put.push_back(h);
+			r->puts.back().push_back(h);
 		}
+		break;
+	case OBEX_EV_REQDONE:
+		if (command == OBEX_CMD_DISCONNECT)
+			r->disconnected = true;
 		break;
 	case OBEX_EV_PARSEERR:
 	case OBEX_EV_LINKERR:
@@ -187,92 +113,88 @@ receiver_event(obex_t *handle, obex_object_t *object, int, int event,
 	}
 }
 
-/* Sends one packet and checks the one response that must come back. */
-bool
-send_packet(obex_t *handle, Receiver &r, std::string packet, int response,
-    const std::string &what)
-{
-	r.written.clear();
-	if (OBEX_CustomDataFeed(handle, (uint8_t *)packet.data(),
-		(int)packet.size()) < 0) {
-		r.trouble += what + ": the receiver took no data\n";
-		return false;
-	}
-	int work, rounds = 0;
-	while ((work = OBEX_Work(handle)) > 0 && ++rounds < 100)
-		;
-	if (work != 0) {
-		r.trouble += what + ": the receiver's work did not settle\n";
-		return false;
-	}
-	const std::string &w = r.written;
-	if (w.size() < 3 || (unsigned char)w[0] != response ||
-	    w.compare(1, 2, be16((unsigned)w.size())) != 0) {
-		r.trouble += what + ": response " + printable(w) +
-		    ", not one packet of status " + std::to_string(response) +
-		    "\n";
-		return false;
-	}
-	return r.trouble.empty();
-}
-
-/* The whole exchange with a fresh receiver; runs in a child process. */
+/*
+ * The whole exchange with a fresh receiver that takes packets of `mtu`
+ * bytes, fmt-send reading `input_path`; runs in a child process.
+ */
 Exchange
-obex_exchange_here(std::string_view object)
+obex_exchange_here(const std::string &input_path,
+    const std::vector<std::string> &options, uint16_t mtu)
 {
-	Receiver r;
-	obex_t *handle = OBEX_Init(OBEX_TRANS_CUSTOM, receiver_event, 0);
-	obex_ctrans_t transport{};
+	int sv[2];
+	if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) != 0)
+		return { {}, "no socketpair\n" };
+	std::vector<std::string> words{ "fmt-send" };
+	words.insert(words.end(), options.begin(), options.end());
+	words.push_back("fd:" + std::to_string(sv[1]));
+	std::vector<char *> argv;
+	for (auto &w : words)
+		argv.push_back(w.data());
+	argv.push_back(nullptr);
+	std::string path = program_path("fmt-send");
+	std::string err_path = input_path + ".err";
+	pid_t pid = fork();
+	if (pid == 0) {
+		int in = open(input_path.c_str(), O_RDONLY);
+		int err =
+		    open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+		if (in < 0 || err < 0 || dup2(in, 0) < 0 || dup2(err, 2) < 0 ||
+		    fcntl(sv[1], F_SETFD, 0) != 0)
+			_exit(125);
+		execv(path.c_str(), argv.data());
+		_exit(126);
+	}
+	close(sv[1]);
 
+	Receiver r;
+	obex_t *handle = OBEX_Init(OBEX_TRANS_FD, receiver_event, 0);
 	if (handle == nullptr)
 		return { {}, "OBEX_Init failed\n" };
-	transport.connect = receiver_nothing;
-	transport.disconnect = receiver_nothing;
-	transport.listen = receiver_nothing;
-	transport.write = receiver_write;
-	transport.handleinput = receiver_input;
-	transport.customdata = &r;
 	OBEX_SetUserData(handle, &r);
-	if (OBEX_RegisterCTransport(handle, &transport) < 0 ||
-	    OBEX_TransportConnect(handle, nullptr, 0) < 0) {
-		OBEX_Cleanup(handle);
-		return { {}, "the custom transport did not come up\n" };
-	}
-
-	std::string connect = std::string("\x10\x00", 2) + be16(CLIENT_MTU);
-	if (send_packet(handle, r,
-		packet(OBEX_CMD_CONNECT | OBEX_FINAL, connect),
-		OBEX_RSP_SUCCESS | OBEX_FINAL, "CONNECT") &&
-	    r.written.size() == 7) {
-		size_t mtu = (unsigned char)r.written[5] << 8 |
-		    (unsigned char)r.written[6];
-		std::vector<std::string> packets = put_packets(object, mtu);
-		for (size_t i = 0; i < packets.size(); i++) {
-			bool last = i + 1 == packets.size();
-			if (!send_packet(handle, r, packets[i],
-				(last ? OBEX_RSP_SUCCESS : OBEX_RSP_CONTINUE) |
-				    OBEX_FINAL,
-				"PUT packet " + std::to_string(i + 1) + " of " +
-				    std::to_string(packets.size())))
-				break;
+	if (OBEX_SetTransportMTU(handle, mtu, mtu) < 0 ||
+	    FdOBEX_TransportSetup(handle, sv[0], sv[0], mtu) < 0)
+		r.trouble += "the descriptor transport did not come up\n";
+	/* OpenOBEX's own time-out waits on the wrong side: poll first. */
+	while (r.trouble.empty() && !r.disconnected) {
+		struct pollfd p = { sv[0], POLLIN, 0 };
+		if (poll(&p, 1, 20000) <= 0) {
+			r.trouble += "fmt-send went silent\n";
+			break;
 		}
-		if (r.trouble.empty())
-			send_packet(handle, r,
-			    packet(OBEX_CMD_DISCONNECT | OBEX_FINAL, ""),
-			    OBEX_RSP_SUCCESS | OBEX_FINAL, "DISCONNECT");
-	} else if (r.trouble.empty()) {
-		r.trouble += "CONNECT: response " + printable(r.written) + "\n";
+		if (OBEX_HandleInput(handle, 1) <= 0)
+			break;
 	}
-	if (r.trouble.empty() && r.puts != 1)
-		r.trouble += std::to_string(r.puts) + " PUT requests arrived\n";
 	OBEX_Cleanup(handle);
-	return { r.put, r.trouble };
+	close(sv[0]);
+
+	int status;
+	if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status) ||
+	    WEXITSTATUS(status) != 0) {
+		std::string err;
+		FILE *f = fopen(err_path.c_str(), "rb");
+		char buf[1024];
+		size_t n;
+		while (f != nullptr && (n = fread(buf, 1, sizeof(buf), f)) > 0)
+			err.append(buf, n);
+		if (f != nullptr)
+			fclose(f);
+		r.trouble += "fmt-send failed: " + err;
+	} else if (!r.disconnected) {
+		r.trouble += "no DISCONNECT arrived\n";
+	}
+	return { r.puts, r.trouble };
 }
 
 /* An exchange in a child process that gets `seconds` to finish it. */
 Exchange
-obex_exchange(std::string_view object, unsigned seconds = EXCHANGE_SECONDS)
+obex_exchange(std::string_view object,
+    const std::vector<std::string> &options = {}, uint16_t mtu = 65535,
+    unsigned seconds = EXCHANGE_SECONDS)
 {
+	static int serial;
+	std::string input_path =
+	    temp_dir() + "/exchange" + std::to_string(++serial);
+	write_file(input_path, object);
 	int fds[2];
 	if (pipe(fds) != 0)
 		return { {}, "no pipe\n" };
@@ -283,12 +205,15 @@ obex_exchange(std::string_view object, unsigned seconds = EXCHANGE_SECONDS)
 	if (pid == 0) {
 		close(fds[0]);
 		alarm(seconds);
-		Exchange x = obex_exchange_here(object);
+		Exchange x = obex_exchange_here(input_path, options, mtu);
 		std::string report =
 		    be32((uint32_t)x.trouble.size()) + x.trouble;
-		for (const Header &h : x.received)
-			report += (char)h.id + be32((uint32_t)h.value.size()) +
-			    h.value;
+		for (const auto &put : x.puts) {
+			report += '\0';
+			for (const Header &h : put)
+				report += (char)h.id +
+				    be32((uint32_t)h.value.size()) + h.value;
+		}
 		for (size_t done = 0; done < report.size();) {
 			ssize_t n = write(fds[1], report.data() + done,
 			    report.size() - done);
@@ -310,7 +235,7 @@ obex_exchange(std::string_view object, unsigned seconds = EXCHANGE_SECONDS)
 		return { {}, "the receiver's process was lost\n" };
 	if (WIFSIGNALED(status) && WTERMSIG(status) == SIGALRM)
 		return { {},
-			"the receiver did not finish within " +
+			"the exchange did not finish within " +
 			    std::to_string(seconds) + " s\n" };
 	if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
 		return { {}, "the receiver's process failed\n" };
@@ -328,8 +253,14 @@ obex_exchange(std::string_view object, unsigned seconds = EXCHANGE_SECONDS)
 	pos += len;
 	while (pos < report.size()) {
 		int id = (unsigned char)report[pos++];
+		if (id == 0) {
+			x.puts.emplace_back();
+			continue;
+		}
 		len = take32(pos);
-		x.received.push_back({ id, report.substr(pos, len) });
+		if (!x.puts.empty())
+			x.puts.back().push_back(
+			    { id, report.substr(pos, len) });
 		pos += len;
 	}
 	return x;
@@ -379,26 +310,23 @@ describe(const Header &h)
 	    " bytes) " + v + (h.value.size() > 64 ? "..." : "");
 }
 
-/* Empty when the receiver got what was wanted, else what differs. */
+/* Empty when one PUT's headers are what was wanted, else what differs. */
 std::string
-obex_mismatch(const Exchange &x, const Want &w)
+put_mismatch(const std::vector<Header> &got, const Want &w)
 {
 	std::vector<Header> want = wanted_headers(w);
-	std::string s = x.trouble;
+	std::string s;
 
-	for (size_t i = 0; i < std::max(want.size(), x.received.size()); i++) {
-		if (i < want.size() && i < x.received.size() &&
-		    want[i] == x.received[i])
+	for (size_t i = 0; i < std::max(want.size(), got.size()); i++) {
+		if (i < want.size() && i < got.size() && want[i] == got[i])
 			continue;
 		s += "header " + std::to_string(i + 1) + ": received " +
-		    (i < x.received.size() ? describe(x.received[i])
-					   : "nothing") +
+		    (i < got.size() ? describe(got[i]) : "nothing") +
 		    ", wanted " +
 		    (i < want.size() ? describe(want[i]) : "nothing");
-		if (i < want.size() && i < x.received.size() &&
-		    want[i].value != x.received[i].value) {
-			const std::string &a = x.received[i].value,
-					  &b = want[i].value;
+		if (i < want.size() && i < got.size() &&
+		    want[i].value != got[i].value) {
+			const std::string &a = got[i].value, &b = want[i].value;
 			size_t k = 0;
 			while (k < a.size() && k < b.size() && a[k] == b[k])
 				k++;
@@ -407,6 +335,29 @@ obex_mismatch(const Exchange &x, const Want &w)
 		s += "\n";
 	}
 	return s;
+}
+
+/* Empty when the receiver got one PUT for each object wanted, as wanted. */
+std::string
+obex_mismatch(const Exchange &x, const std::vector<Want> &wants)
+{
+	std::string s = x.trouble;
+
+	if (x.puts.size() != wants.size())
+		s += std::to_string(x.puts.size()) + " PUT requests arrived, " +
+		    std::to_string(wants.size()) + " wanted\n";
+	for (size_t i = 0; i < std::min(x.puts.size(), wants.size()); i++) {
+		std::string m = put_mismatch(x.puts[i], wants[i]);
+		if (!m.empty())
+			s += "PUT " + std::to_string(i + 1) + ": " + m;
+	}
+	return s;
+}
+
+std::string
+obex_mismatch(const Exchange &x, const Want &w)
+{
+	return obex_mismatch(x, std::vector<Want>{ w });
 }
 
 /* One program run whose object goes to the receiver. */
@@ -476,7 +427,8 @@ palm_file(std::string_view name, size_t size)
 
 /*
  * The check must bite.  The worked memo object passes; each wrong object
- * is that object with one fault, and the receiver alone must show it.
+ * is that object with one fault, which fmt-send refuses to carry or the
+ * receiver shows.
  */
 static const std::string shop = hex("00 73 00 68 00 6F 00 70");
 static const std::string memo = hex("CF 6D 65 6D 6F");
@@ -510,9 +462,9 @@ class ObexCheck : public testing::TestWithParam<WrongObject>
 
 TEST_P(ObexCheck, FailsAWrongObject)
 {
-	std::string why =
-	    obex_mismatch(obex_exchange(GetParam().object, GetParam().seconds),
-		shopping);
+	std::string why = obex_mismatch(obex_exchange(GetParam().object, {},
+					    65535, GetParam().seconds),
+	    shopping);
 	EXPECT_NE(why, "");
 	std::printf("%s", why.c_str());
 }
@@ -531,8 +483,14 @@ INSTANTIATE_TEST_SUITE_P(Cases, ObexCheck,
 	    shop_name + memo + hex("49 00 0D") + text },
 	WrongObject{ "CreatorAsAByteSequence",
 	    shop_name + hex("4F 00 07 6D 65 6D 6F") + end_header },
-	WrongObject{ "EmptyBodyHeaderHangsTheReceiver",
-	    shop_name + memo + hex("48 00 00") + end_header, 2 }),
+	WrongObject{ "BodyLengthZero",
+	    shop_name + memo + hex("48 00 00") + end_header },
+	/* Well framed, so fmt-send carries them: the receiver must differ. */
+	WrongObject{ "AnotherName", name_header("shoq") + memo + end_header },
+	WrongObject{ "AnotherText",
+	    shop_name + memo + hex("49 00 0E") + "milk eggz\r\n" },
+	WrongObject{ "TwoObjects",
+	    shop_name + memo + end_header + end_header }),
     CaseName());
 
 class MemoReceived : public testing::TestWithParam<PeerCase>
@@ -711,4 +669,118 @@ INSTANTIATE_TEST_SUITE_P(Cases, DatabaseReceived,
 	database("WholeChunksOnly", { "-z", "-l" }, "AddressDB", "lnch", 1500,
 	    3),
 	database("OneShortChunk", {}, "Tiny", "lnch", 40, 1)),
+    CaseName());
+
+/* What a receiver should get for an object, read from its headers. */
+static Want
+want_of(std::string_view object)
+{
+	bool framed;
+	Want w;
+	for (const ObexPiece &p : obex_walk(object, framed)) {
+		auto u32 = [&] {
+			uint32_t v = 0;
+			for (unsigned char c : p.data)
+				v = v << 8 | c;
+			return v;
+		};
+		if (p.id == 0x01) {
+			std::string name;
+			for (size_t i = 1; i + 2 < p.data.size(); i += 2)
+				name += p.data[i];
+			w.name = name;
+		} else if (p.id == 0xC3) {
+			w.length = u32();
+		} else if (p.id == 0xCF) {
+			w.creator = std::string(p.data);
+		} else {
+			w.body += p.data;
+		}
+	}
+	EXPECT_TRUE(framed);
+	return w;
+}
+
+static std::string
+output_of(const char *program, std::vector<std::string> args,
+    std::string input = "")
+{
+	RunOptions options;
+	options.input = input;
+	RunResult r = run_program(program, args, options);
+	EXPECT_EQ(r.status, 0) << program << ": " << r.err;
+	return r.out;
+}
+
+/* Every program's object, one after another in one connection. */
+TEST(ObexStream, EveryProgramInOneConnection)
+{
+	std::string db = temp_dir() + "/stream.pdb";
+	write_file(db, palm_file("Stream", 1700));
+	std::vector<std::string> objects = {
+		output_of("fmt-memo", { "-n", "shop", "milk", "eggs" }),
+		output_of("fmt-address", { "-f", "Ann", "-l", "Lee" }),
+		output_of("fmt-date",
+		    { "-d", "20240315", "-t", "0930-1030", "Team", "meeting" }),
+		output_of("fmt-todo", { "-n", "Milk", "-d", "20240315" },
+		    "Buy milk"),
+		output_of("fmt-phonecard", { "-n", "Home", "-t", "555-0100" }),
+		output_of("fmt-database", { "-z", db }),
+		output_of("fmt-memo", {}, ""),
+	};
+	std::string stream;
+	std::vector<Want> wants;
+	for (const std::string &o : objects) {
+		stream += o;
+		wants.push_back(want_of(o));
+	}
+	EXPECT_EQ(obex_mismatch(obex_exchange(stream), wants), "");
+}
+
+/* Large objects at the least and the largest packet size. */
+struct Sized {
+	const char *name;
+	std::string object;
+	std::vector<std::string> options;
+	uint16_t mtu;
+};
+
+void
+PrintTo(const Sized &c, std::ostream *os)
+{
+	*os << c.name;
+}
+
+class ObexSized : public testing::TestWithParam<Sized>
+{
+};
+
+TEST_P(ObexSized, ArrivesWhole)
+{
+	const Sized &c = GetParam();
+	EXPECT_EQ(obex_mismatch(obex_exchange(c.object, c.options, c.mtu),
+		      want_of(c.object)),
+	    "");
+}
+
+static std::string
+big_memo()
+{
+	return output_of("fmt-memo", { "-n", "long" }, lettered_text(200000));
+}
+
+static std::string
+big_database()
+{
+	std::string db = temp_dir() + "/big.pdb";
+	write_file(db, palm_file("BigDB", 4 * 1024 * 1024));
+	return output_of("fmt-database", { db });
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ObexSized,
+    testing::Values(Sized{ "Memo200000At255", big_memo(), {}, 255 },
+	Sized{ "Memo200000At65535", big_memo(), {}, 65535 },
+	Sized{ "Memo200000OursAt255", big_memo(), { "-m", "255" }, 65535 },
+	Sized{ "Database4MiBAt255", big_database(), {}, 255 },
+	Sized{ "Database4MiBAt65535", big_database(), {}, 65535 }),
     CaseName());

@@ -74,9 +74,9 @@ void write_file(const std::string &path, std::string_view bytes);
  */
 struct CaseRun {
 	const char *name;
-	std::vector<std::string> args;
-	std::string input;
-	std::string out;
+	std::vector<std::string> args = {};
+	std::string input = {};
+	std::string out = {};
 	std::string err = {};
 	int status = 0;
 	bool err_tail = false;

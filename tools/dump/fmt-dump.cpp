@@ -1,11 +1,15 @@
 /*
- * fmt-dump: what an object holds, one line per header and then its
- * payload, or the first fault of a malformed object.
+ * fmt-dump: what a stream of objects holds, one line per header with the
+ * data of each Body and End-of-Body header shown under its line, or the
+ * first fault of a malformed stream.
  *
- * The whole object is read into memory first (objects are small, and a
- * fault may only show at the end), and the payload is joined from its Body
- * and End-of-Body headers into a second block.
+ * The stream is read as it arrives, one header at a time, so memory stays
+ * flat whatever the size of an object.  A header is shown only once it has
+ * arrived whole, and the data of End of Body only once the object has
+ * proved well-formed: an object in one End-of-Body header, as the text
+ * programs write it, shows no payload at all when it is malformed.
  */
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,38 +18,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "dump.h"
+#include "objread.h"
 #include "objstream.h"
-
-/* All of a stream in one block; false on a read error, with errno set. */
-static bool
-read_all(FILE *f, unsigned char *&data, size_t &size)
-{
-	size_t capacity = 64 * 1024;
-
-	data = static_cast<unsigned char *>(malloc(capacity));
-	if (data == nullptr)
-		obj_fatal("out of memory");
-	size = 0;
-	for (;;) {
-		if (size == capacity) {
-			if (capacity > SIZE_MAX / 2)
-				obj_fatal("out of memory");
-			capacity *= 2;
-			void *p = realloc(data, capacity);
-			if (p == nullptr)
-				obj_fatal("out of memory");
-			data = static_cast<unsigned char *>(p);
-		}
-		size_t want = capacity - size;
-		size_t n = fread(data + size, 1, want, f);
-		size += n;
-		/* A short count is the end, or an error that must not pass
-		 * for it: the object would look cut short. */
-		if (n < want)
-			return !ferror(f);
-	}
-}
 
 /*
  * One character of shown text: printable ASCII as it stands, anything else
@@ -80,12 +54,29 @@ show_char(unsigned c, int quote)
 	}
 }
 
-static void
-show_header(const unsigned char *in, const dump_header &h)
+/* Text is what holds no control character but tab and the line ends. */
+static bool
+is_text(const unsigned char *p, size_t n)
 {
-	const unsigned char *p = in + h.data;
+	for (size_t i = 0; i < n; i++) {
+		unsigned c = p[i];
+		if ((c < 0x20 && c != '\t' && c != '\r' && c != '\n') ||
+		    c == 0x7F)
+			return false;
+	}
+	return true;
+}
 
-	out_printf("%6zu  0x%02X  %-11s  %6u  ", h.offset, h.id, h.name,
+/*
+ * A header's line; for Body and End of Body, `data` is its data when it
+ * is to be shown below the line.
+ */
+static void
+show_header(const objread_header &h, const unsigned char *data)
+{
+	const unsigned char *p = h.bytes != nullptr ? h.bytes + 3 : nullptr;
+
+	out_printf("%6" PRIu64 "  0x%02X  %-11s  %6u  ", h.offset, h.id, h.name,
 	    h.length);
 	switch (h.id) {
 	case HDR_NAME:
@@ -100,27 +91,18 @@ show_header(const unsigned char *in, const dump_header &h)
 	case HDR_CREATOR:
 		out_byte('"');
 		for (size_t i = 0; i < 4; i++)
-			show_char(p[i], '"');
+			show_char(h.bytes[1 + i], '"');
 		out_byte('"');
 		break;
 	default:
 		out_printf("%zu byte%s", h.count, h.count == 1 ? "" : "s");
+		if (data != nullptr && h.count != 0)
+			out_printf("%s",
+			    is_text(data, h.count) ? " of text"
+						   : " of binary data");
 		break;
 	}
 	out_byte('\n');
-}
-
-/* Text is what holds no control character but tab and the line ends. */
-static bool
-is_text(const unsigned char *p, size_t n)
-{
-	for (size_t i = 0; i < n; i++) {
-		unsigned c = p[i];
-		if ((c < 0x20 && c != '\t' && c != '\r' && c != '\n') ||
-		    c == 0x7F)
-			return false;
-	}
-	return true;
 }
 
 /* Each line end shown as \r\n (or what it is) before the line break. */
@@ -137,18 +119,19 @@ show_text(const unsigned char *p, size_t n)
 }
 
 /*
- * Sixteen bytes a row: offset, hexadecimal, printable ASCII.  Each row is
- * put together first and written in one go; a database of some megabytes
- * makes hundreds of thousands of rows.
+ * Sixteen bytes a row: offset in the payload, hexadecimal, printable ASCII.
+ * Each row is put together first and written in one go; a database of
+ * some megabytes makes hundreds of thousands of rows.
  */
 static void
-show_hex(const unsigned char *p, size_t n)
+show_hex(const unsigned char *p, size_t n, uint64_t at)
 {
 	static const char digits[] = "0123456789ABCDEF";
 	char line[128];
 
 	for (size_t row = 0; row < n; row += 16) {
-		size_t k = (size_t)snprintf(line, sizeof(line), "%8zu ", row);
+		size_t k = (size_t)snprintf(line, sizeof(line), "%8" PRIu64 " ",
+		    at + row);
 		for (size_t i = 0; i < 16; i++) {
 			if (i == 8)
 				line[k++] = ' ';
@@ -174,11 +157,23 @@ show_hex(const unsigned char *p, size_t n)
 	}
 }
 
+/* The data of a Body or End-of-Body header, below its line. */
+static void
+show_data(const unsigned char *p, size_t n, uint64_t at)
+{
+	if (n == 0)
+		return;
+	if (is_text(p, n))
+		show_text(p, n);
+	else
+		show_hex(p, n, at);
+}
+
 int
 main(int argc, char *argv[])
 {
 	bool raw = false;
-	bool usage = false;
+	bool help = false, misuse = false;
 	int ch;
 
 	obj_start(argc, argv, "fmt-dump");
@@ -187,75 +182,96 @@ main(int argc, char *argv[])
 		case 'p':
 			raw = true;
 			break;
+		case 'h':
+			help = true;
+			break;
 		default:
-			usage = true;
+			misuse = true;
 			break;
 		}
 	}
-	if (usage || argc - optind > 1)
-		obj_usage("Describe OBEX object from stdin or file\n"
+	if (help || misuse || argc - optind > 1)
+		obj_usage("Describe OBEX objects from stdin or file\n"
 			  "Usage: %s [-p] [file]\n",
-		    0);
+		    help && !misuse ? 0 : 1);
 
 	const char *path = optind < argc ? argv[optind] : nullptr;
-	unsigned char *in;
-	size_t size;
+	int fd = STDIN_FILENO;
 	if (path != nullptr && strcmp(path, "-") != 0) {
-		FILE *f = fopen(path, "rb");
-		if (f == nullptr)
-			obj_fatal("cannot open `%s': %s", path,
+		fd = open(path, O_RDONLY);
+		if (fd < 0)
+			obj_fatal("cannot open `%s': %s", obj_shown(path),
 			    strerror(errno));
-		if (!read_all(f, in, size))
-			obj_fatal("cannot read `%s': %s", path,
-			    strerror(errno));
-		fclose(f);
-	} else if (!read_all(stdin, in, size)) {
-		obj_fatal("cannot read standard input: %s", strerror(errno));
+	} else {
+		path = nullptr;
 	}
 
-	std::span<const unsigned char> input(in, size);
-	unsigned char *payload =
-	    static_cast<unsigned char *>(malloc(size != 0 ? size : 1));
-	if (payload == nullptr)
-		obj_fatal("out of memory");
-	size_t payload_size = 0;
-	dump_state state{};
-	dump_header h;
-	dump_error error;
-	dump_step step;
-	while ((step = dump_next(input, state, h, error)) == DUMP_HEADER) {
-		if (!raw) {
-			if (h.offset == 0) /* the first header */
+	static objread r;
+	objread_init(r, fd);
+	r.whole = true;
+	bool listed = false; /* the current object's title is out */
+	/* The End-of-Body data, held until the object proves well-formed. */
+	const unsigned char *held = nullptr;
+	objread_event event;
+	while ((event = objread_next(r, SIZE_MAX)) != OBJREAD_DONE) {
+		const objread_header &h = r.header;
+		const unsigned char *line_data = nullptr;
+		bool line = false;
+
+		switch (event) {
+		case OBJREAD_HEADER:
+			held = nullptr;
+			/* Data headers wait for their data, unless empty. */
+			line = h.bytes != nullptr || h.count == 0;
+			break;
+		case OBJREAD_DATA:
+			line = true;
+			line_data = r.data;
+			if (h.id == HDR_END_OF_BODY)
+				held = r.data;
+			else if (raw)
+				out_bytes(r.data, r.count);
+			break;
+		case OBJREAD_END:
+			if (raw) {
+				if (held != nullptr)
+					out_bytes(held, h.count);
+				break;
+			}
+			if (held != nullptr)
+				show_data(held, h.count, r.payload - h.count);
+			out_printf("payload: %" PRIu64 " byte%s\n", r.payload,
+			    r.payload == 1 ? "" : "s");
+			listed = false;
+			break;
+		case OBJREAD_FAULT:
+			/* What was listed shows where the stream went wrong. */
+			out_flush();
+			obj_fatal("offset %" PRIu64 ": %s", r.fault_offset,
+			    r.fault);
+		default:
+			out_flush();
+			if (path != nullptr)
+				obj_fatal("cannot read `%s': %s",
+				    obj_shown(path), strerror(r.error));
+			obj_fatal("cannot read standard input: %s",
+			    strerror(r.error));
+		}
+		if (line && !raw) {
+			if (!listed) {
+				if (r.objects != 0)
+					out_byte('\n');
 				out_printf("%s\n",
 				    "offset  id    header       length  value");
-			show_header(in, h);
+				listed = true;
+			}
+			show_header(h, line_data);
+			if (event == OBJREAD_DATA && h.id == HDR_BODY)
+				show_data(r.data, r.count, r.payload - r.count);
 		}
-		if (h.id == HDR_BODY || h.id == HDR_END_OF_BODY) {
-			memcpy(payload + payload_size, in + h.data, h.count);
-			payload_size += h.count;
-		}
+		/* Output that cannot be written ends the run at once. */
+		if (out_error() != 0)
+			break;
 	}
-	if (step == DUMP_ERROR) {
-		/* The headers listed so far show where the fault lies. */
-		out_flush();
-		obj_fatal("offset %zu: %s", error.offset, error.text);
-	}
-
-	if (raw) {
-		if (payload_size != 0)
-			out_bytes(payload, payload_size);
-	} else if (payload_size == 0) {
-		out_printf("%s\n", "payload: 0 bytes");
-	} else if (is_text(payload, payload_size)) {
-		out_printf("payload: %zu byte%s of text\n", payload_size,
-		    payload_size == 1 ? "" : "s");
-		show_text(payload, payload_size);
-	} else {
-		out_printf("payload: %zu byte%s of binary data\n", payload_size,
-		    payload_size == 1 ? "" : "s");
-		show_hex(payload, payload_size);
-	}
-	free(payload);
-	free(in);
 	return obj_finish();
 }

@@ -1,0 +1,13 @@
+/*
+ * Bluetooth for a build that found no Bluetooth interface on its system.
+ */
+#include <cstdio>
+
+#include "send.h"
+
+int
+send_bt_open(const send_dest &, int, char *why, size_t n)
+{
+	snprintf(why, n, "Bluetooth is not supported by this build");
+	return -1;
+}

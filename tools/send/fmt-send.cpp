@@ -1,0 +1,243 @@
+/*
+ * fmt-send: carries objects, as the fmt-* programs write them, to a device
+ * over OBEX: one PUT per object, in one connection, as they arrive on
+ * standard input or from a file.
+ *
+ * The input is checked by the same reader as fmt-dump's before any of it
+ * goes out, and is read only as fast as the device takes it, so memory
+ * stays flat whatever the size of the objects.  The first header is read
+ * before the device is called: a malformed or empty input never bothers
+ * it.
+ */
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cinttypes>
+#include <csignal>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "objread.h"
+#include "objstream.h"
+#include "send.h"
+
+/* A phone asks its user before it takes an object. */
+static const int SEND_WAIT_SECONDS = 60;
+static const int SEND_WAIT_MAX = 86400;
+
+/* Progress on standard error: where it goes and what is on screen. */
+static bool progress_tty;
+static bool progress_open; /* a line in place that has no line end yet */
+static size_t progress_width;
+static int64_t progress_last_ms;
+
+/* A rate in the largest unit that keeps it above 1. */
+static void
+show_rate(char *text, size_t n, double per_second)
+{
+	if (per_second >= 1024 * 1024)
+		snprintf(text, n, "%.1f MiB/s", per_second / (1024 * 1024));
+	else if (per_second >= 1024)
+		snprintf(text, n, "%.1f KiB/s", per_second / 1024);
+	else
+		snprintf(text, n, "%.0f B/s", per_second);
+}
+
+static void
+show_progress(const send_session &s, bool done)
+{
+	int64_t now = send_now_ms();
+
+	/* In place on a terminal, ten times a second at most. */
+	if (!done && (!progress_tty || now - progress_last_ms < 100))
+		return;
+	progress_last_ms = now;
+
+	char name[sizeof(s.name) * 4 + 32], total[48], rate[32], line[256];
+	if (s.name[0] != '\0')
+		snprintf(name, sizeof(name), "%s", obj_shown(s.name));
+	else
+		snprintf(name, sizeof(name), "object %" PRIu64, s.number);
+	total[0] = '\0';
+	if (s.has_total)
+		snprintf(total, sizeof(total), " of %" PRIu64, s.total);
+	int64_t ms = now - s.begun_ms;
+	show_rate(rate, sizeof(rate),
+	    (double)s.sent * 1000 / (double)(ms > 0 ? ms : 1));
+	int k = snprintf(line, sizeof(line), "%s: %" PRIu64 "%s byte%s, %s",
+	    name, s.sent, total,
+	    (s.has_total ? s.total : s.sent) == 1 ? "" : "s", rate);
+	size_t width = k < 0 ? 0 : (size_t)k;
+	if (width >= sizeof(line))
+		width = sizeof(line) - 1;
+	if (progress_tty) {
+		/* Spaces over what is left of a longer line before. */
+		fprintf(stderr, "\r%s%*s", line,
+		    (int)(progress_width > width ? progress_width - width : 0),
+		    "");
+		progress_width = width;
+		progress_open = !done;
+		if (done) {
+			fputc('\n', stderr);
+			progress_width = 0;
+		}
+	} else {
+		fprintf(stderr, "%s\n", line);
+	}
+}
+
+/* The name messages begin with, as obj_start chose it. */
+static const char *me = "fmt-send";
+
+/* A message on standard error, after any progress line in place. */
+static void warn(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+
+static void
+warn(const char *fmt, ...)
+{
+	va_list ap;
+
+	if (progress_open) {
+		fputc('\n', stderr);
+		progress_open = false;
+	}
+	fprintf(stderr, "%s: ", me);
+	va_start(ap, fmt);
+	vfprintf(stderr, fmt, ap);
+	va_end(ap);
+	fputc('\n', stderr);
+}
+
+/* What the input did wrong, as fmt-dump says it. */
+static void
+warn_input(const objread &r, const char *path)
+{
+	if (r.last == OBJREAD_FAULT)
+		warn("offset %" PRIu64 ": %s", r.fault_offset, r.fault);
+	else if (path != nullptr)
+		warn("cannot read `%s': %s", obj_shown(path),
+		    strerror(r.error));
+	else
+		warn("cannot read standard input: %s", strerror(r.error));
+}
+
+/* A number within [low, high], the whole text, or -1. */
+static long
+number(const char *text, long low, long high)
+{
+	char *end;
+
+	if (*text < '0' || *text > '9')
+		return -1;
+	errno = 0;
+	long v = strtol(text, &end, 10);
+	return *end != '\0' || errno != 0 || v < low || v > high ? -1 : v;
+}
+
+int
+main(int argc, char *argv[])
+{
+	const char *size_arg = nullptr, *wait_arg = nullptr;
+	bool verbose = false, help = false, misuse = false;
+	int ch;
+
+	obj_start(argc, argv, "fmt-send");
+	while ((ch = obj_getopt(argc, argv, "vm:w:h")) != -1) {
+		switch (ch) {
+		case 'v':
+			verbose = true;
+			break;
+		case 'm':
+			size_arg = optarg;
+			break;
+		case 'w':
+			wait_arg = optarg;
+			break;
+		case 'h':
+			help = true;
+			break;
+		default:
+			misuse = true;
+			break;
+		}
+	}
+	int operands = argc - optind;
+	if (help || misuse || operands < 1 || operands > 2)
+		obj_usage("Send OBEX objects from stdin or file to a device\n"
+			  "Usage: %s [-v] [-m size] [-w seconds] destination "
+			  "[file]\n",
+		    help && !misuse ? 0 : 1);
+	if (argc > 0 && argv[0] != nullptr && argv[0][0] != '\0')
+		me = argv[0];
+
+	long size = OBEX_PACKET_MAX, wait = SEND_WAIT_SECONDS;
+	if (size_arg != nullptr &&
+	    (size = number(size_arg, OBEX_PACKET_MIN, OBEX_PACKET_MAX)) < 0)
+		obj_fatal("bad packet size `%s': not %u to %u",
+		    obj_shown(size_arg), OBEX_PACKET_MIN, OBEX_PACKET_MAX);
+	if (wait_arg != nullptr &&
+	    (wait = number(wait_arg, 1, SEND_WAIT_MAX)) < 0)
+		obj_fatal("bad time-out `%s': not 1 to %d seconds",
+		    obj_shown(wait_arg), SEND_WAIT_MAX);
+	const char *dest_arg = argv[optind];
+	send_dest dest;
+	char why[256];
+	if (!send_dest_parse(dest_arg, dest, why, sizeof(why)))
+		obj_fatal("bad destination `%s': %s", obj_shown(dest_arg), why);
+
+	const char *path = operands == 2 ? argv[optind + 1] : nullptr;
+	int in = STDIN_FILENO;
+	if (path != nullptr && strcmp(path, "-") != 0) {
+		in = open(path, O_RDONLY);
+		if (in < 0)
+			obj_fatal("cannot open `%s': %s", obj_shown(path),
+			    strerror(errno));
+	} else {
+		path = nullptr;
+	}
+
+	/* A device that hangs up must not end the program unheard. */
+	signal(SIGPIPE, SIG_IGN);
+
+	static objread r;
+	objread_init(r, in);
+	objread_event first = objread_next(r, OBEX_PACKET_MAX);
+	if (first == OBJREAD_FAULT || first == OBJREAD_ERROR) {
+		warn_input(r, path);
+		return 1;
+	}
+
+	int fd = send_open(dest, (int)wait * 1000, why, sizeof(why));
+	if (fd < 0)
+		obj_fatal("cannot connect to `%s': %s", obj_shown(dest_arg),
+		    why);
+	static send_session s;
+	send_init(s, fd, (int)wait * 1000, (unsigned)size);
+	progress_tty = isatty(STDERR_FILENO);
+	if (verbose || progress_tty)
+		s.progress = show_progress;
+	if (!send_connect(s))
+		obj_fatal("%s", s.why);
+
+	send_result result = send_objects(s, r, first);
+	send_disconnect(s);
+	if (result == SEND_OK)
+		return 0;
+	if (result == SEND_INPUT)
+		warn_input(r, path);
+	else
+		warn("%s", s.why);
+	if (s.aborted) {
+		if (s.name[0] != '\0')
+			warn("`%s' was aborted", obj_shown(s.name));
+		else
+			warn("object %" PRIu64 " was aborted", s.number);
+	}
+	if (s.delivered != 0)
+		warn("%" PRIu64 " object%s delivered before the failure",
+		    s.delivered, s.delivered == 1 ? " was" : "s were");
+	return 1;
+}

@@ -1,0 +1,331 @@
+/*
+ * Where the objects go: the destination on the command line, and a
+ * descriptor that reaches it.  TCP and Bluetooth sockets are left
+ * non-blocking, since the client waits on them itself with a time limit; a
+ * serial line is put in raw mode for as long as the program runs, and
+ * given back as it was found.
+ */
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "send.h"
+
+/* OBEX's own TCP port. */
+static const char SEND_TCP_PORT[] = "650";
+
+/* A decimal number within [low, high], the whole text. */
+static bool
+send_number(const char *text, long low, long high, long &value)
+{
+	if (*text < '0' || *text > '9')
+		return false;
+	char *end;
+	errno = 0;
+	value = strtol(text, &end, 10);
+	return *end == '\0' && errno == 0 && value >= low && value <= high;
+}
+
+static bool
+send_copy(char *to, size_t size, const char *from, size_t n)
+{
+	if (n >= size)
+		return false;
+	memcpy(to, from, n);
+	to[n] = '\0';
+	return true;
+}
+
+static int
+send_hex_digit(char c)
+{
+	if (c >= '0' && c <= '9')
+		return c - '0';
+	if (c >= 'a' && c <= 'f')
+		return c - 'a' + 10;
+	if (c >= 'A' && c <= 'F')
+		return c - 'A' + 10;
+	return -1;
+}
+
+bool
+send_bdaddr_parse(const char *text, unsigned char addr[6])
+{
+	for (int i = 0; i < 6; i++) {
+		const char *p = text + 3 * i;
+		int hi = send_hex_digit(p[0]);
+		int lo = hi < 0 ? -1 : send_hex_digit(p[1]);
+		if (lo < 0 || p[2] != (i == 5 ? '\0' : ':'))
+			return false;
+		addr[i] = (unsigned char)(hi << 4 | lo);
+	}
+	return true;
+}
+
+int
+send_sdp_channel(const unsigned char *p, size_t n)
+{
+	/*
+	 * The RFCOMM protocol's UUID (16 bits, 0x0003) followed by the
+	 * channel as an unsigned 8-bit element: the one form that the
+	 * descriptor list gives it in.
+	 */
+	static const unsigned char rfcomm[] = { 0x19, 0x00, 0x03, 0x08 };
+
+	for (size_t i = 0;
+	     n >= sizeof(rfcomm) + 1 && i <= n - sizeof(rfcomm) - 1; i++)
+		if (memcmp(p + i, rfcomm, sizeof(rfcomm)) == 0 &&
+		    p[i + sizeof(rfcomm)] >= 1 && p[i + sizeof(rfcomm)] <= 30)
+			return p[i + sizeof(rfcomm)];
+	return -1;
+}
+
+static bool
+send_tcp_parse(const char *rest, send_dest &d, char *why, size_t n)
+{
+	const char *port = nullptr;
+	size_t host_len;
+
+	if (*rest == '[') {
+		const char *close = strchr(rest, ']');
+		if (close == nullptr || (close[1] != '\0' && close[1] != ':')) {
+			snprintf(why, n,
+			    "an IPv6 address goes in brackets, "
+			    "[ADDR]:PORT");
+			return false;
+		}
+		rest++;
+		host_len = (size_t)(close - rest);
+		if (close[1] == ':')
+			port = close + 2;
+	} else {
+		const char *colon = strchr(rest, ':');
+		host_len = strlen(rest);
+		/* More than one colon: an IPv6 address without a port. */
+		if (colon != nullptr && strchr(colon + 1, ':') == nullptr) {
+			host_len = (size_t)(colon - rest);
+			port = colon + 1;
+		}
+	}
+	if (host_len == 0) {
+		snprintf(why, n, "no host");
+		return false;
+	}
+	if (port != nullptr && *port == '\0') {
+		snprintf(why, n, "no port after the colon");
+		return false;
+	}
+	if (!send_copy(d.host, sizeof(d.host), rest, host_len) ||
+	    !send_copy(d.port, sizeof(d.port), port ? port : SEND_TCP_PORT,
+		strlen(port ? port : SEND_TCP_PORT))) {
+		snprintf(why, n, "host or port too long");
+		return false;
+	}
+	return true;
+}
+
+bool
+send_dest_parse(const char *text, send_dest &d, char *why, size_t n)
+{
+	long v;
+
+	d = {};
+	if (strncmp(text, "tcp:", 4) == 0) {
+		d.kind = SEND_TCP;
+		return send_tcp_parse(text + 4, d, why, n);
+	}
+	if (strncmp(text, "bt:", 3) == 0) {
+		const char *rest = text + 3;
+		char addr[18];
+		d.kind = SEND_BT;
+		if (!send_copy(addr, sizeof(addr), rest, strnlen(rest, 17)) ||
+		    !send_bdaddr_parse(addr, d.bdaddr) ||
+		    (rest[17] != '\0' && rest[17] != ':')) {
+			snprintf(why, n,
+			    "a Bluetooth address is six hexadecimal pairs, "
+			    "00:11:22:33:44:55");
+			return false;
+		}
+		if (rest[17] == ':') {
+			if (!send_number(rest + 18, 1, 30, v)) {
+				snprintf(why, n,
+				    "an RFCOMM channel is 1 to 30");
+				return false;
+			}
+			d.channel = (int)v;
+		}
+		return true;
+	}
+	if (strncmp(text, "fd:", 3) == 0) {
+		d.kind = SEND_FD;
+		if (!send_number(text + 3, 0, INT_MAX, v)) {
+			snprintf(why, n, "a descriptor is a number");
+			return false;
+		}
+		d.fd = (int)v;
+		return true;
+	}
+	if (strncmp(text, "tty:", 4) == 0 && text[4] != '\0') {
+		d.kind = SEND_TTY;
+		d.path = text + 4;
+		return true;
+	}
+	snprintf(why, n,
+	    "not tcp:HOST[:PORT], bt:ADDR[:CHANNEL], fd:N or tty:PATH");
+	return false;
+}
+
+/*
+ * connect(2) within the time limit, on a socket left non-blocking: 0, or
+ * -1 with errno set.
+ */
+int
+send_connect_socket(int fd, const struct sockaddr *sa, unsigned len,
+    int timeout_ms)
+{
+	int flags = fcntl(fd, F_GETFL);
+	if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0)
+		return -1;
+	if (connect(fd, sa, (socklen_t)len) == 0)
+		return 0;
+	if (errno != EINPROGRESS && errno != EINTR)
+		return -1;
+	struct pollfd p = { fd, POLLOUT, 0 };
+	int ready;
+	while ((ready = poll(&p, 1, timeout_ms)) < 0 && errno == EINTR)
+		;
+	if (ready == 0)
+		errno = ETIMEDOUT;
+	if (ready <= 0)
+		return -1;
+	int error = 0;
+	socklen_t size = sizeof(error);
+	if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) < 0)
+		return -1;
+	if (error != 0) {
+		errno = error;
+		return -1;
+	}
+	return 0;
+}
+
+static int
+send_tcp_open(const send_dest &d, int timeout_ms, char *why, size_t n)
+{
+	struct addrinfo hints = {}, *list;
+
+	hints.ai_family = AF_UNSPEC;
+	hints.ai_socktype = SOCK_STREAM;
+	int rc = getaddrinfo(d.host, d.port, &hints, &list);
+	if (rc != 0) {
+		snprintf(why, n, "%s",
+		    rc == EAI_SYSTEM ? strerror(errno) : gai_strerror(rc));
+		return -1;
+	}
+	int fd = -1, error = 0;
+	for (struct addrinfo *a = list; a != nullptr && fd < 0;
+	     a = a->ai_next) {
+		fd = socket(a->ai_family, a->ai_socktype, a->ai_protocol);
+		if (fd < 0) {
+			error = errno;
+			continue;
+		}
+		if (send_connect_socket(fd, a->ai_addr, a->ai_addrlen,
+			timeout_ms) != 0) {
+			error = errno;
+			close(fd);
+			fd = -1;
+		}
+	}
+	freeaddrinfo(list);
+	if (fd < 0) {
+		snprintf(why, n, "%s", strerror(error));
+		return -1;
+	}
+	/*
+	 * A request goes out in one write and waits for its answer: held
+	 * back for want of an acknowledgement, its last segment would wait
+	 * for the peer's delayed one.
+	 */
+	int one = 1;
+	setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
+	return fd;
+}
+
+/* The serial line's settings before we changed them. */
+static int tty_fd = -1;
+static struct termios tty_saved;
+
+static void
+send_tty_restore()
+{
+	if (tty_fd >= 0)
+		tcsetattr(tty_fd, TCSANOW, &tty_saved);
+}
+
+static int
+send_tty_open(const send_dest &d, char *why, size_t n)
+{
+	int fd = open(d.path, O_RDWR | O_NOCTTY | O_NONBLOCK);
+	struct termios t;
+
+	if (fd < 0 || tcgetattr(fd, &t) != 0) {
+		snprintf(why, n, "%s", strerror(errno));
+		if (fd >= 0)
+			close(fd);
+		return -1;
+	}
+	tty_saved = t;
+	/* Every byte as it is: no line editing, no flow control, 8 bits. */
+	cfmakeraw(&t);
+	t.c_cflag |= CLOCAL | CREAD;
+	t.c_cc[VMIN] = 1;
+	t.c_cc[VTIME] = 0;
+	if (tcsetattr(fd, TCSANOW, &t) != 0) {
+		snprintf(why, n, "%s", strerror(errno));
+		close(fd);
+		return -1;
+	}
+	tty_fd = fd;
+	atexit(send_tty_restore);
+	return fd;
+}
+
+int
+send_open(const send_dest &d, int timeout_ms, char *why, size_t n)
+{
+	switch (d.kind) {
+	case SEND_TCP:
+		return send_tcp_open(d, timeout_ms, why, n);
+	case SEND_BT:
+		return send_bt_open(d, timeout_ms, why, n);
+	case SEND_FD: {
+		int flags = fcntl(d.fd, F_GETFL);
+		if (flags < 0) {
+			snprintf(why, n, "%s", strerror(errno));
+			return -1;
+		}
+		if ((flags & O_ACCMODE) != O_RDWR) {
+			snprintf(why, n,
+			    "the descriptor is not open for reading and "
+			    "writing");
+			return -1;
+		}
+		return d.fd;
+	}
+	case SEND_TTY:
+		return send_tty_open(d, why, n);
+	}
+	return -1;
+}
