@@ -14,7 +14,9 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -26,7 +28,6 @@ static const std::string usage = "Format Palm Pilot PDB or PRC file\n"
 				 "Usage: fmt-database [-lz] pdb-file\n";
 static const std::string lnch = hex("CF 6C 6E 63 68");
 static const std::string zrct = hex("CF 7A 72 43 54");
-static const std::string end_of_body = hex("49 00 03");
 
 /*
  * A Palm database of `size` bytes (at least 88) holding one record: the
@@ -63,6 +64,26 @@ fixture(const std::string &name, std::string_view bytes)
 	return path;
 }
 
+static const CaseRun refusals[] = {
+	{ .name = "NoPath", .err = usage },
+	{ .name = "NoPathAfterOptions", .args = { "-z" }, .err = usage },
+	{ .name = "TwoPaths", .args = { "a.pdb", "b.pdb" }, .err = usage },
+	{ .name = "PathFollowedByAnOption",
+	    .args = { "a.pdb", "-z" },
+	    .err = usage },
+	{ .name = "Help", .args = { "-h", "a.pdb" }, .err = usage },
+	{ .name = "UnknownOption",
+	    .args = { "-x", "a.pdb" },
+	    .err = usage,
+	    .err_tail = true },
+	{ .name = "CannotOpen",
+	    .args = { "-z", "/nonexistent/a.pdb" },
+	    .err = std::string("fmt-database: cannot open "
+			       "`/nonexistent/a.pdb': ") +
+		strerror(ENOENT) + "\n",
+	    .status = 1 },
+};
+
 class Database : public testing::TestWithParam<CaseRun>
 {
 };
@@ -72,18 +93,29 @@ TEST_P(Database, RefusesTheCommandLine)
 	expect_case("fmt-database", GetParam());
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, Database,
-    testing::Values(CaseRun{ "NoPath", {}, "", "", usage },
-	CaseRun{ "NoPathAfterOptions", { "-z" }, "", "", usage },
-	CaseRun{ "TwoPaths", { "a.pdb", "b.pdb" }, "", "", usage },
-	CaseRun{ "PathFollowedByAnOption", { "a.pdb", "-z" }, "", "", usage },
-	CaseRun{ "Help", { "-h", "a.pdb" }, "", "", usage },
-	CaseRun{ "UnknownOption", { "-x", "a.pdb" }, "", "", usage, 0, true },
-	CaseRun{ "CannotOpen", { "-z", "/nonexistent/a.pdb" }, "", "",
-	    std::string("fmt-database: cannot open `/nonexistent/a.pdb': ") +
-		strerror(ENOENT) + "\n",
-	    1 }),
+INSTANTIATE_TEST_SUITE_P(Cases, Database, testing::ValuesIn(refusals),
     CaseName());
+
+/* The file's bytes in Body headers of 500 bytes, the last one shorter. */
+static std::vector<std::string>
+chunks(std::string_view file)
+{
+	std::vector<std::string> bodies;
+	for (size_t at = 0; at < file.size(); at += 500)
+		bodies.emplace_back(file.substr(at, 500));
+	return bodies;
+}
+
+/* The object of a file, sent whole: the bytes and an empty End of Body. */
+static std::string
+database_object(std::string_view name, std::optional<uint32_t> length,
+    std::string_view creator, std::string_view file)
+{
+	return object({ .name = std::string(name),
+	    .length = length,
+	    .creator = std::string(creator),
+	    .bodies = chunks(file) });
+}
 
 TEST(DatabaseFile, WorkedExample)
 {
@@ -93,14 +125,18 @@ TEST(DatabaseFile, WorkedExample)
 	std::string expected =
 	    hex("01 00 11 00 53 00 61 00 6D 00 70 00 6C 00 65 00 00"
 		"C3 00 00 02 BC CF 6C 6E 63 68 48 01 F7") +
-	    db.substr(0, 500) + hex("48 00 CB") + db.substr(500) + end_of_body;
+	    db.substr(0, 500) + hex("48 00 CB") + db.substr(500) +
+	    hex("49 00 03");
 	EXPECT_EQ(r.out.size(), 736u);
 	EXPECT_EQ(printable(r.out), printable(expected));
 	EXPECT_EQ(r.err, "");
 	EXPECT_EQ(r.status, 0);
 }
 
-/* Chunks of at most 500 bytes, never an empty Body header. */
+/*
+ * Chunks of at most 500 bytes, never an empty Body header: each size's
+ * Body headers and their lengths spelled out.
+ */
 TEST(DatabaseFile, SendsEveryByteInChunks)
 {
 	struct Body {
@@ -109,33 +145,15 @@ TEST(DatabaseFile, SendsEveryByteInChunks)
 	};
 	const struct {
 		size_t size;
-		const char *name_and_length;
 		std::vector<Body> bodies;
 	} cases[] = {
-		{ 0, "01 00 05 00 00 C3 00 00 00 00", {} },
-		/* One byte and no NUL: the name is that byte. */
-		{ 1, "01 00 07 00 53 00 00 C3 00 00 00 01",
-		    { { "48 00 04", 1 } } },
-		{ 499,
-		    "01 00 0F 00 53 00 69 00 7A 00 65 00 64 00 00"
-		    "C3 00 00 01 F3",
-		    { { "48 01 F6", 499 } } },
-		{ 500,
-		    "01 00 0F 00 53 00 69 00 7A 00 65 00 64 00 00"
-		    "C3 00 00 01 F4",
-		    { { "48 01 F7", 500 } } },
-		{ 501,
-		    "01 00 0F 00 53 00 69 00 7A 00 65 00 64 00 00"
-		    "C3 00 00 01 F5",
-		    { { "48 01 F7", 500 }, { "48 00 04", 1 } } },
-		{ 700,
-		    "01 00 0F 00 53 00 69 00 7A 00 65 00 64 00 00"
-		    "C3 00 00 02 BC",
-		    { { "48 01 F7", 500 }, { "48 00 CB", 200 } } },
-		{ 1000,
-		    "01 00 0F 00 53 00 69 00 7A 00 65 00 64 00 00"
-		    "C3 00 00 03 E8",
-		    { { "48 01 F7", 500 }, { "48 01 F7", 500 } } },
+		{ 0, {} },
+		{ 1, { { "48 00 04", 1 } } },
+		{ 499, { { "48 01 F6", 499 } } },
+		{ 500, { { "48 01 F7", 500 } } },
+		{ 501, { { "48 01 F7", 500 }, { "48 00 04", 1 } } },
+		{ 700, { { "48 01 F7", 500 }, { "48 00 CB", 200 } } },
+		{ 1000, { { "48 01 F7", 500 }, { "48 01 F7", 500 } } },
 	};
 	std::string full = palm_database("Sized", 1000);
 	for (const auto &c : cases) {
@@ -143,13 +161,16 @@ TEST(DatabaseFile, SendsEveryByteInChunks)
 		std::string file = full.substr(0, c.size);
 		RunResult r = run_program("fmt-database",
 		    { fixture("sized" + std::to_string(c.size), file) });
-		std::string expected = hex(c.name_and_length) + lnch;
+		/* "Sized" and its NUL, or all of a file of fewer bytes. */
+		std::string name = file.substr(0, std::min<size_t>(c.size, 5));
+		std::string expected =
+		    name_header(name) + length_header((uint32_t)c.size) + lnch;
 		size_t at = 0;
 		for (const auto &b : c.bodies) {
 			expected += hex(b.header) + file.substr(at, b.count);
 			at += b.count;
 		}
-		expected += end_of_body;
+		expected += end_of_body("");
 		EXPECT_EQ(at, c.size) << "the table's own sum";
 		EXPECT_EQ(printable(r.out), printable(expected));
 		EXPECT_EQ(r.status, 0);
@@ -178,8 +199,8 @@ TEST(DatabaseFile, LastCreatorOptionCounts)
 		SCOPED_TRACE(testing::PrintToString(args));
 		RunResult r = run_program("fmt-database", args);
 		EXPECT_EQ(printable(r.out),
-		    printable(hex("01 00 07 00 43 00 00 C3 00 00 00 01") +
-			c.creator + hex("48 00 04 43") + end_of_body));
+		    printable(name_header("C") + length_header(1) + c.creator +
+			body_header("C") + end_of_body("")));
 		EXPECT_EQ(r.status, 0);
 	}
 }
@@ -187,9 +208,6 @@ TEST(DatabaseFile, LastCreatorOptionCounts)
 /* The name stops at the first NUL, and never reaches past the first chunk. */
 TEST(DatabaseFile, NameFromTheFirstChunk)
 {
-	std::string n500;
-	for (int i = 0; i < 500; i++)
-		n500 += hex("00 6E");
 	const struct {
 		const char *label;
 		std::string file;
@@ -198,12 +216,11 @@ TEST(DatabaseFile, NameFromTheFirstChunk)
 		{ "high bytes widen as Latin-1",
 		    palm_database("Caf\xE9 \x80", 100),
 		    hex("01 00 11 00 43 00 61 00 66 00 E9 00 20 00 80 00 00") },
-		{ "NUL first", std::string("\0abc", 4), hex("01 00 05 00 00") },
-		{ "no NUL in the file", "abc",
-		    hex("01 00 0B 00 61 00 62 00 63 00 00") },
+		{ "NUL first", std::string("\0abc", 4), name_header("") },
+		{ "no NUL in the file", "abc", name_header("abc") },
 		{ "no NUL in the first chunk",
 		    std::string(550, 'n') + '\0' + std::string(49, 'y'),
-		    hex("01 03 ED") + n500 + hex("00 00") },
+		    name_header(std::string(500, 'n')) },
 	};
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.label);
@@ -248,9 +265,7 @@ TEST(DatabaseFile, FifoSentWholeWithoutLength)
 	close(open(fifo.c_str(), O_RDONLY | O_NONBLOCK));
 	writer.join();
 	EXPECT_EQ(printable(r.out),
-	    printable(hex("01 00 0F 00 50 00 69 00 70 00 65 00 64 00 00") +
-		lnch + hex("48 01 F7") + db.substr(0, 500) + hex("48 01 F7") +
-		db.substr(500) + end_of_body));
+	    printable(database_object("Piped", {}, "lnch", db)));
 	EXPECT_EQ(r.status, 0);
 }
 
@@ -302,12 +317,13 @@ output_head(const std::vector<std::string> &args, size_t count)
 /* Sparse files: only the start of the object is read. */
 TEST(DatabaseFile, LengthOnlyWhen32BitsHoldIt)
 {
-	std::string huge_name = hex("01 00 0D 00 48 00 75 00 67 00 65 00 00");
+	std::string huge_name = name_header("Huge");
 	const struct {
 		off_t size;
 		std::string head;
 	} cases[] = {
-		{ (off_t)0xFFFFFFFF, huge_name + hex("C3 FF FF FF FF") + lnch },
+		{ (off_t)0xFFFFFFFF,
+		    huge_name + length_header(0xFFFFFFFF) + lnch },
 		{ (off_t)0x100000000,
 		    huge_name + lnch + hex("48 01 F7") + "Hu" },
 	};

@@ -199,6 +199,56 @@ name_header(std::string_view name)
 }
 
 std::string
+length_header(uint32_t length)
+{
+	return "\xC3" + be32(length);
+}
+
+std::string
+creator_header(std::string_view code)
+{
+	return "\xCF" + std::string(code);
+}
+
+static std::string
+bytes_header(char id, std::string_view data)
+{
+	return id + be16((unsigned)data.size() + 3) + std::string(data);
+}
+
+std::string
+body_header(std::string_view data)
+{
+	return bytes_header('\x48', data);
+}
+
+std::string
+end_of_body(std::string_view data)
+{
+	return bytes_header('\x49', data);
+}
+
+std::string
+object(const ObjectParts &parts)
+{
+	/* The most data one header's 16-bit length leaves room for. */
+	constexpr size_t most = 65535 - 3;
+	std::string o;
+	if (parts.name)
+		o += name_header(*parts.name);
+	if (parts.length)
+		o += length_header(*parts.length);
+	if (!parts.creator.empty())
+		o += creator_header(parts.creator);
+	for (const std::string &b : parts.bodies)
+		o += body_header(b);
+	std::string_view rest = parts.payload;
+	for (; rest.size() > most; rest.remove_prefix(most))
+		o += body_header(rest.substr(0, most));
+	return o + end_of_body(rest);
+}
+
+std::string
 printable(std::string_view bytes)
 {
 	std::string s;

@@ -7,6 +7,7 @@
 #define TESTS_RUNNER_H
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,8 +46,37 @@ std::string hex(std::string_view text);
 std::string be16(unsigned v);
 std::string be32(uint32_t v);
 
+/*
+ * Expected objects, from their parts.  The headers are laid out as the
+ * programs write them; the worked examples, spelled out byte for byte in
+ * the tests, hold these builders to that.
+ */
+
 /* The Name header of `name`, each byte widened to 16 bits. */
 std::string name_header(std::string_view name);
+
+/* A Length header, and a Creator ID header with its four letters. */
+std::string length_header(uint32_t length);
+std::string creator_header(std::string_view code);
+
+/* A Body header and an End-of-Body header with their data. */
+std::string body_header(std::string_view data);
+std::string end_of_body(std::string_view data);
+
+/*
+ * A whole object: Name, Length, Creator ID, Body and End of Body, each
+ * where the part is given.  A payload longer than one header holds goes
+ * out as the text programs send it: full Body headers, then the rest in
+ * the End-of-Body header.
+ */
+struct ObjectParts {
+	std::optional<std::string> name = {};
+	std::optional<uint32_t> length = {};
+	std::string creator = {}; /* four letters, or empty for none */
+	std::vector<std::string> bodies = {}; /* the data of each Body */
+	std::string payload = {}; /* the End-of-Body data */
+};
+std::string object(const ObjectParts &parts);
 
 /* Bytes shown for a failure message: printable ASCII, the rest as \xNN. */
 std::string printable(std::string_view bytes);
@@ -73,10 +103,10 @@ void write_file(const std::string &path, std::string_view bytes);
  * belongs to the platform, so only what follows them is checked).
  */
 struct CaseRun {
-	const char *name;
-	std::vector<std::string> args;
-	std::string input;
-	std::string out;
+	const char *name = "";
+	std::vector<std::string> args = {};
+	std::string input = {};
+	std::string out = {};
 	std::string err = {};
 	int status = 0;
 	bool err_tail = false;
