@@ -141,7 +141,9 @@ void textbuf_put_words(int argc, char *const argv[], int first);
  *   or split the message; it is valid until the next call;
  * - obj_namelen is the length of a name cut to OBJ_NAME_MAX;
  * - obj_usage prints the description and usage lines (a format whose one %s
- *   is the invocation name) and exits with the given status;
+ *   is the invocation name) and exits with the given status: 0 when -h
+ *   asked for them, 1 for a command line that cannot be carried out, so
+ *   that a script does not go on to send an object that was never made;
  * - obj_fatal prints "NAME: " and the message and exits with status 1;
  * - obj_finish flushes standard output and returns 0 for main to return, or
  *   ends the process with status 1 if anything could not be written.

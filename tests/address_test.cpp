@@ -147,10 +147,12 @@ static const CaseRun address_cases[] = {
 	{ .name = "UnknownOption",
 	    .args = { "-x", "-f", "Ann" },
 	    .err = usage,
+	    .status = 1,
 	    .err_tail = true },
 	{ .name = "FieldOptionWithoutItsValue",
 	    .args = { "-o" },
 	    .err = usage,
+	    .status = 1,
 	    .err_tail = true },
 
 	/* Stream mode: only the line ends change. */

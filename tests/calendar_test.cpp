@@ -149,10 +149,12 @@ static const CaseRun date_cases[] = {
 	{ .name = "DateWithoutArgument",
 	    .args = { "-d" },
 	    .err = date_usage,
+	    .status = 1,
 	    .err_tail = true },
 	{ .name = "UnknownOptionWithBadDate",
 	    .args = { "-d", "1", "-x" },
 	    .err = date_usage,
+	    .status = 1,
 	    .err_tail = true },
 };
 
@@ -193,10 +195,12 @@ static const CaseRun todo_cases[] = {
 	{ .name = "DateWithoutArgument",
 	    .args = { "-d" },
 	    .err = todo_usage,
+	    .status = 1,
 	    .err_tail = true },
 	{ .name = "NoTimeOption",
 	    .args = { "-t", "0900-1000", "x" },
 	    .err = todo_usage,
+	    .status = 1,
 	    .err_tail = true },
 };
 

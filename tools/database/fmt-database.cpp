@@ -46,7 +46,7 @@ int
 main(int argc, char *argv[])
 {
 	uint32_t creator = hdr_code("lnch");
-	bool usage = false;
+	bool help = false, misuse = false;
 	int ch;
 
 	obj_start(argc, argv, "fmt-database");
@@ -58,15 +58,18 @@ main(int argc, char *argv[])
 		case 'z':
 			creator = hdr_code("zrCT");
 			break;
+		case 'h':
+			help = true;
+			break;
 		default:
-			usage = true;
+			misuse = true;
 			break;
 		}
 	}
-	if (usage || argc - optind != 1)
+	if (help || misuse || argc - optind != 1)
 		obj_usage("Format Palm Pilot PDB or PRC file\n"
 			  "Usage: %s [-lz] pdb-file\n",
-		    0);
+		    help && !misuse ? 0 : 1);
 
 	const char *path = argv[optind];
 	FILE *fp = fopen(path, "rb");
