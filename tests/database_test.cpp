@@ -4,6 +4,7 @@
  * option rules, and the files that are not what a database should be.
  */
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -85,6 +86,13 @@ static const CaseRun refusals[] = {
 	    .err = usage,
 	    .status = 1,
 	    .err_tail = true },
+	/* A name cannot clear the terminal or split the message. */
+	{ .name = "CannotOpenShownEscaped",
+	    .args = { "/nonexistent/\x1B[2J\r\n\x7F.pdb" },
+	    .err = std::string("fmt-database: cannot open "
+			       "`/nonexistent/\\x1B[2J\\r\\n\\x7F.pdb': ") +
+		strerror(ENOENT) + "\n",
+	    .status = 1 },
 	{ .name = "CannotOpen",
 	    .args = { "-z", "/nonexistent/a.pdb" },
 	    .err = std::string("fmt-database: cannot open "
@@ -282,33 +290,18 @@ TEST(DatabaseFile, FifoSentWholeWithoutLength)
 static std::string
 output_head(const std::vector<std::string> &args, size_t count)
 {
-	std::string path = program_path("fmt-database");
-	std::vector<std::string> words{ "fmt-database" };
-	words.insert(words.end(), args.begin(), args.end());
-	std::vector<char *> argv;
-	for (auto &w : words)
-		argv.push_back(w.data());
-	argv.push_back(nullptr);
-
 	int fds[2];
-	if (pipe(fds) != 0) {
+	if (pipe2(fds, O_CLOEXEC) != 0) {
 		ADD_FAILURE() << "pipe: " << strerror(errno);
 		return "";
 	}
-	fflush(nullptr);
-	pid_t pid = fork();
-	if (pid == 0) {
-		if (dup2(fds[1], 1) < 0)
-			_exit(125);
-		close(fds[0]);
-		close(fds[1]);
-		execv(path.c_str(), argv.data());
-		_exit(126);
-	}
+	RunOptions options;
+	options.stdout_fd = fds[1];
+	Running running = start_program("fmt-database", args, options);
 	close(fds[1]);
 	std::string out;
 	char buf[256];
-	while (pid > 0 && out.size() < count) {
+	while (running.pid > 0 && out.size() < count) {
 		ssize_t n = read(fds[0], buf,
 		    std::min(sizeof(buf), count - out.size()));
 		if (n <= 0)
@@ -316,10 +309,9 @@ output_head(const std::vector<std::string> &args, size_t count)
 		out.append(buf, (size_t)n);
 	}
 	close(fds[0]);
-	if (pid > 0) {
-		kill(pid, SIGKILL);
-		waitpid(pid, nullptr, 0);
-	}
+	if (running.pid > 0)
+		kill(running.pid, SIGKILL);
+	finish_program(running);
 	return out;
 }
 
@@ -372,4 +364,115 @@ TEST(DatabaseFailures, StopsWhenOutputFails)
 	    std::string("fmt-database: cannot write to standard output: ") +
 		strerror(EPIPE) + "\n");
 	EXPECT_EQ(r.status, 1);
+}
+
+/*
+ * A file that shrinks or grows while it is sent: the Length header
+ * already announced its size when it was opened, so the object must not
+ * carry more bytes than that, nor end as if whole with fewer.  The
+ * program is held on a full pipe, a small part of the way in, while the
+ * file changes.
+ */
+TEST(DatabaseFailures, FileChangedWhileRead)
+{
+	const struct {
+		const char *what;
+		size_t size; /* after the change */
+	} cases[] = {
+		{ "truncated to a third", 1000000 },
+		{ "grown by two thirds", 5000000 },
+	};
+	std::string db = palm_database("Changing", 3000000);
+	/* The object as it was announced, without its End-of-Body header. */
+	std::string whole = database_object("Changing", 3000000, "lnch", db);
+	std::string announced = whole.substr(0, whole.size() - 3);
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.what);
+		std::string path = fixture("changing.pdb", db);
+		int fds[2];
+		ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0) << strerror(errno);
+		RunOptions options;
+		options.stdout_fd = fds[1];
+		Running running =
+		    start_program("fmt-database", { path }, options);
+		close(fds[1]);
+
+		/* The first bytes out: the size has been taken. */
+		struct pollfd p = { fds[0], POLLIN, 0 };
+		EXPECT_EQ(poll(&p, 1, 10000), 1) << "no output in 10 s";
+		if (c.size < db.size()) {
+			EXPECT_EQ(truncate(path.c_str(), (off_t)c.size), 0);
+		} else {
+			int fd = open(path.c_str(), O_WRONLY | O_APPEND);
+			std::string more(c.size - db.size(), 'g');
+			EXPECT_EQ(write(fd, more.data(), more.size()),
+			    (ssize_t)more.size());
+			close(fd);
+		}
+
+		std::string out;
+		char buf[65536];
+		ssize_t n;
+		while ((n = read(fds[0], buf, sizeof(buf))) > 0)
+			out.append(buf, (size_t)n);
+		close(fds[0]);
+		RunResult r = finish_program(running);
+		EXPECT_EQ(r.err,
+		    "fmt-database: cannot read `" + path +
+			"': file size changed while reading\n");
+		EXPECT_EQ(r.status, 1);
+		EXPECT_LE(out.size(), announced.size());
+		EXPECT_TRUE(announced.compare(0, out.size(), out) == 0)
+		    << "not the start of the announced object, " << out.size()
+		    << " bytes";
+	}
+}
+
+/*
+ * Files whose size says nothing of their contents, as the kernel's own
+ * files: no Length header may be sent that the bytes then belie.
+ */
+TEST(DatabaseFailures, SizeThatBeliesTheContents)
+{
+	const char *const paths[] = {
+		"/proc/self/status", /* size 0 */
+		"/sys/devices/system/cpu/online", /* size 4096 */
+	};
+	int tried = 0;
+	for (const char *path : paths) {
+		struct stat st;
+		if (stat(path, &st) != 0 || !S_ISREG(st.st_mode))
+			continue;
+		SCOPED_TRACE(path);
+		tried++;
+		RunResult r = run_program("fmt-database", { path });
+		EXPECT_EQ(r.out, "");
+		EXPECT_EQ(r.err,
+		    std::string("fmt-database: cannot read `") + path +
+			"': file size changed while reading\n");
+		EXPECT_EQ(r.status, 1);
+	}
+	if (tried == 0)
+		GTEST_SKIP() << "no such files on this system";
+}
+
+/*
+ * fmt-database f >> f would read back its own output until the disk is
+ * full; it must stop before it writes a byte.
+ */
+TEST(DatabaseFailures, OutputIsTheInputFile)
+{
+	std::string db = palm_database("Self", 1000);
+	std::string path = fixture("self.pdb", db);
+	RunOptions options;
+	options.stdout_path = path;
+	options.stdout_append = true;
+	RunResult r = run_program("fmt-database", { path }, options);
+	EXPECT_EQ(r.err,
+	    "fmt-database: cannot read `" + path +
+		"': input file is output file\n");
+	EXPECT_EQ(r.status, 1);
+	struct stat st;
+	ASSERT_EQ(stat(path.c_str(), &st), 0);
+	EXPECT_EQ(st.st_size, 1000);
 }

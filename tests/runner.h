@@ -6,6 +6,8 @@
 #ifndef TESTS_RUNNER_H
 #define TESTS_RUNNER_H
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -30,6 +32,12 @@ struct RunOptions {
 	bool empty_argv = false; /* start with argc 0 */
 	std::vector<std::string> env; /* NAME=value, added to the environment */
 	unsigned long memory_limit = 0; /* bytes of address space, 0: none */
+	/* Descriptors of the caller's to use as standard input or output,
+	 * -1: none (the caller keeps and closes its own). */
+	int stdin_fd = -1;
+	int stdout_fd = -1;
+	bool stdout_append = false; /* stdout_path opened as >> would */
+	const char *argv0 = nullptr; /* argv[0] instead of the name */
 };
 
 /* The path of a built program, by its name ("fmt-memo"). */
@@ -38,6 +46,21 @@ std::string program_path(std::string_view name);
 /* Runs the program `name` with argv[0] = name and the given arguments. */
 RunResult run_program(std::string_view name,
     const std::vector<std::string> &args, const RunOptions &options = {});
+
+/*
+ * The same in two steps, for a test that acts while the program runs (on
+ * the pipes it handed over as stdin_fd or stdout_fd, which it should
+ * create with O_CLOEXEC, so that the program holds no other end open).
+ */
+struct Running {
+	pid_t pid;
+	std::string path; /* of the program */
+	std::string out_path; /* standard output's file, or empty */
+	std::string err_path;
+};
+Running start_program(std::string_view name,
+    const std::vector<std::string> &args, const RunOptions &options = {});
+RunResult finish_program(const Running &running);
 
 /* "01 00 0D" -> the three bytes; spaces and line breaks are skipped. */
 std::string hex(std::string_view text);
