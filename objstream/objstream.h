@@ -134,7 +134,8 @@ void textbuf_put_words(int argc, char *const argv[], int first);
 /*
  * Process helpers:
  * - obj_start records the name for messages: the invocation name, or the
- *   program's own when the argument vector is empty;
+ *   program's own when the argument vector or argv[0] is empty (then put
+ *   in argv[0] too, for getopt's diagnostics);
  * - obj_getopt is getopt(3) in its POSIX manner on every libc;
  * - obj_shown is a text for a message with its control bytes shown as
  *   escapes (\n, \r, \t, \xNN), so that a file name cannot move the cursor
@@ -148,7 +149,7 @@ void textbuf_put_words(int argc, char *const argv[], int first);
  * - obj_finish flushes standard output and returns 0 for main to return, or
  *   ends the process with status 1 if anything could not be written.
  */
-void obj_start(int argc, char *const argv[], const char *own_name);
+void obj_start(int argc, char *argv[], const char *own_name);
 int obj_getopt(int argc, char *const argv[], const char *optstring);
 const char *obj_shown(const char *text);
 int obj_namelen(const char *name);
