@@ -79,9 +79,10 @@ main(int argc, char *argv[])
 	/*
 	 * A file that is also standard output (fmt-database f >> f) would
 	 * read back what it has just written, and grow until the disk is
-	 * full.
+	 * full.  (When the caller closed standard output, the file itself
+	 * may have become descriptor 1; writing then fails on its own.)
 	 */
-	if (known && fstat(STDOUT_FILENO, &out) == 0 &&
+	if (known && fd != STDOUT_FILENO && fstat(STDOUT_FILENO, &out) == 0 &&
 	    out.st_dev == st.st_dev && out.st_ino == st.st_ino)
 		read_failed(path, "input file is output file");
 
