@@ -1,13 +1,14 @@
 /*
  * Date and time arguments of the calendar programs: -d [[[cc]yy]mm]dd and
  * -t hh[mm]-hh[mm], turned into the fixed-width texts that a vCalendar
- * entry carries (YYYYMMDD and hhmmss).  Only the lengths are checked; the
- * characters pass into the texts as they were typed.
+ * entry carries (YYYYMMDD and hhmmss).  Every character must be a digit,
+ * the date a day of the calendar and the times times of day.
  *
  * calarg_date_at and calarg_time_range_parse are pure: they report a bad
  * argument by their result and touch nothing else.  calarg_date and
  * calarg_time_range are what the programs call: they end the process on a
- * bad argument, with the one-line message and status -1.
+ * bad argument, with the one-line message and status -1, and on a clock
+ * that has no four-digit year with a message that says so and status 1.
  */
 #ifndef CALARG_H
 #define CALARG_H
@@ -21,16 +22,21 @@ inline constexpr int CALARG_TIME_SIZE = 7;
 /*
  * The date text for the -d argument `arg` (nullptr when -d was not given)
  * on the local date of `now`: the argument replaces the rightmost fields of
- * that date.  False, with `date` unspecified, when the argument's length is
- * not 0, 2, 4, 6 or 8, or when the local date of `now` is needed but has no
- * four-digit year.
+ * that date.  CALARG_BAD_DATE when the argument's length is not 0, 2, 4, 6
+ * or 8, when it holds anything but digits, or when the text is no day of
+ * the calendar (a month outside 01 to 12, a day that its month lacks);
+ * CALARG_BAD_CLOCK when the local date of `now` is needed but has no
+ * four-digit year.  `date` is unspecified unless the result is CALARG_DATE.
  */
-bool calarg_date_at(const char *arg, time_t now, char date[CALARG_DATE_SIZE]);
+enum calarg_result { CALARG_DATE, CALARG_BAD_DATE, CALARG_BAD_CLOCK };
+calarg_result calarg_date_at(const char *arg, time_t now,
+    char date[CALARG_DATE_SIZE]);
 
 /*
  * The start and end time texts for the -t argument `arg`: the parts before
- * and after its first '-', each of 2 or 4 bytes, filled up with zeros.
- * False, with the texts unspecified, for any other form.
+ * and after its first '-', each hh or hhmm in digits (hours 00 to 23,
+ * minutes 00 to 59), filled up with zeros.  False, with the texts
+ * unspecified, for any other form.
  */
 bool calarg_time_range_parse(const char *arg, char start[CALARG_TIME_SIZE],
     char end[CALARG_TIME_SIZE]);

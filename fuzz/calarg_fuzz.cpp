@@ -1,16 +1,18 @@
 /*
  * The date and time argument parsers, fed any argument on any clock in a
  * few time zones.  Both must read no byte past the argument's terminator,
- * write no byte past their texts' room, and accept exactly the lengths
- * that the rules allow:
+ * write no byte past their texts' room, and accept exactly what the rules
+ * allow:
  *
- *  - a date argument of 0, 2, 4, 6 or 8 bytes (or none), where all but 8
+ *  - a date argument of 0, 2, 4, 6 or 8 digits (or none), where all but 8
  *    also need today's local date, which a clock beyond the years 0000 to
- *    9999 does not have; the text is then eight characters that end in the
- *    argument and begin with today's digits;
+ *    9999 does not have (a fault of the clock, reported apart); the text
+ *    is then eight characters that end in the argument, begin with
+ *    today's digits and name a day of the calendar, as the C library's
+ *    own calendar arithmetic (timegm) judges it;
  *  - a time range with a '-' whose part before the first '-' and part
- *    after it have 2 or 4 bytes each; the texts are those parts filled up
- *    with zeros to six characters.
+ *    after it are hh or hhmm in digits, hours to 23 and minutes to 59; the
+ *    texts are those parts filled up with zeros to six characters.
  *
  * The input: a byte of flags (bit 0: no date argument at all; bits 1-2:
  * the time zone), eight bytes of the clock, little-endian, then the
@@ -40,6 +42,29 @@ exact(size_t n)
 	return static_cast<char *>(malloc(n));
 }
 
+static bool
+digits(const std::string &s)
+{
+	return s.find_first_not_of("0123456789") == std::string::npos;
+}
+
+/* Whether eight digits YYYYMMDD name a day: timegm moves any other on. */
+static bool
+calendar_day(const char *date)
+{
+	int year = std::stoi(std::string(date, 4));
+	int month = std::stoi(std::string(date + 4, 2));
+	int day = std::stoi(std::string(date + 6, 2));
+	struct tm tm = {};
+	tm.tm_year = year - 1900;
+	tm.tm_mon = month - 1;
+	tm.tm_mday = day;
+	tm.tm_hour = 12;
+	timegm(&tm);
+	return month >= 1 && month <= 12 && tm.tm_mon == month - 1 &&
+	    tm.tm_mday == day;
+}
+
 static void
 check_date(const char *arg, time_t now)
 {
@@ -48,24 +73,31 @@ check_date(const char *arg, time_t now)
 	struct tm tm;
 	bool today = localtime_r(&now, &tm) != nullptr && tm.tm_year >= -1900 &&
 	    tm.tm_year <= 9999 - 1900;
-	bool should = len <= 8 && len % 2 == 0 && (len == 8 || today);
+	bool form =
+	    len <= 8 && len % 2 == 0 && digits(arg != nullptr ? arg : "");
+	calarg_result should = !form ? CALARG_BAD_DATE
+	    : len < 8 && !today      ? CALARG_BAD_CLOCK
+				     : CALARG_DATE;
 
 	char *date = exact(CALARG_DATE_SIZE);
-	bool ok = calarg_date_at(arg, now, date);
-	if (ok != should)
-		fail(ok ? "date accepted" : "date refused", shown);
-	if (ok) {
-		if (strlen(date) != 8)
-			fail("date text not eight characters", shown);
-		if (memcmp(date + 8 - len, arg != nullptr ? arg : "", len) != 0)
-			fail("date text does not end in the argument", shown);
-		char today_text[16];
+	calarg_result got = calarg_date_at(arg, now, date);
+	if (should == CALARG_DATE) {
+		/* The text the argument and today make, judged apart. */
+		char text[16];
 		if (len < 8)
-			snprintf(today_text, sizeof(today_text), "%04d%02d%02d",
+			snprintf(text, sizeof(text), "%04d%02d%02d",
 			    tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
-		if (len < 8 && memcmp(date, today_text, 8 - len) != 0)
-			fail("date text does not begin with today", shown);
+		memcpy(text + 8 - len, arg != nullptr ? arg : "", len + 1);
+		if (!calendar_day(text))
+			should = CALARG_BAD_DATE;
+		else if (got == CALARG_DATE && strcmp(date, text) != 0)
+			fail("date text wrong", shown);
 	}
+	if (got != should)
+		fail(got == CALARG_DATE          ? "date accepted"
+			: got == CALARG_BAD_DATE ? "date refused"
+						 : "clock refused",
+		    shown);
 	free(date);
 }
 
@@ -85,7 +117,9 @@ check_time(const char *arg)
 	std::string end_part =
 	    dash != std::string::npos ? a.substr(dash + 1) : "";
 	auto fits = [](const std::string &p) {
-		return p.size() == 2 || p.size() == 4;
+		return (p.size() == 2 || p.size() == 4) && digits(p) &&
+		    std::stoi(p.substr(0, 2)) <= 23 &&
+		    (p.size() == 2 || std::stoi(p.substr(2)) <= 59);
 	};
 	bool should =
 	    dash != std::string::npos && fits(start_part) && fits(end_part);

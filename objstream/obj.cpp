@@ -16,17 +16,29 @@
 static const char *progname = "";
 
 void
-obj_start(int argc, char *const argv[], const char *own_name)
+obj_start(int argc, char *argv[], const char *own_name)
 {
 	/*
 	 * A process may be started with no argument vector at all (or, on
 	 * kernels that patch that up, with an empty argv[0]); messages then
 	 * carry the program's own name.
 	 */
-	if (argc > 0 && argv[0] != nullptr && argv[0][0] != '\0')
+	if (argc > 0 && argv[0] != nullptr && argv[0][0] != '\0') {
 		progname = argv[0];
-	else
-		progname = own_name;
+		return;
+	}
+	progname = own_name;
+	/*
+	 * getopt's own diagnostics name argv[0] (glibc, musl) or the name
+	 * that the C library took from it at start-up (the BSDs); they must
+	 * not begin with a bare ": ".
+	 */
+	if (argc > 0)
+		argv[0] = const_cast<char *>(own_name);
+#if defined(__FreeBSD__) || defined(__NetBSD__) || defined(__OpenBSD__) ||     \
+    defined(__DragonFly__) || defined(__APPLE__)
+	setprogname(own_name);
+#endif
 }
 
 const char *

@@ -141,18 +141,21 @@ void textbuf_put_words(int argc, char *const argv[], int first);
 /*
  * Process helpers:
  * - obj_start records the name for messages: the invocation name, or the
- *   program's own when the argument vector is empty;
+ *   program's own when the argument vector or argv[0] is empty (then put
+ *   in argv[0] too, for getopt's diagnostics);
  * - obj_shown is a text for a message with its control bytes shown as
  *   escapes (\n, \r, \t, \xNN), so that a file name cannot move the cursor
  *   or split the message; it is valid until the next call;
  * - obj_namelen is the length of a name cut to OBJ_NAME_MAX;
  * - obj_usage prints the description and usage lines (a format whose one %s
- *   is the invocation name) and exits with the given status;
+ *   is the invocation name) and exits with the given status: 0 when -h
+ *   asked for them, 1 for a command line that cannot be carried out, so
+ *   that a script does not go on to send an object that was never made;
  * - obj_fatal prints "NAME: " and the message and exits with status 1;
  * - obj_finish flushes standard output and returns 0 for main to return, or
  *   ends the process with status 1 if anything could not be written.
  */
-void obj_start(int argc, char *const argv[], const char *own_name);
+void obj_start(int argc, char *argv[], const char *own_name);
 const char *obj_shown(const char *text);
 int obj_namelen(const char *name);
 [[noreturn]] void obj_usage(const char *lines, int status);

@@ -4,6 +4,7 @@
  * option rules, and the files that are not what a database should be.
  */
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -14,7 +15,9 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -26,7 +29,6 @@ static const std::string usage = "Format Palm Pilot PDB or PRC file\n"
 				 "Usage: fmt-database [-lz] pdb-file\n";
 static const std::string lnch = hex("CF 6C 6E 63 68");
 static const std::string zrct = hex("CF 7A 72 43 54");
-static const std::string end_of_body = hex("49 00 03");
 
 /*
  * A Palm database of `size` bytes (at least 88) holding one record: the
@@ -63,6 +65,42 @@ fixture(const std::string &name, std::string_view bytes)
 	return path;
 }
 
+static const CaseRun refusals[] = {
+	{ .name = "NoPath", .err = usage, .status = 1 },
+	{ .name = "NoPathAfterOptions",
+	    .args = { "-z" },
+	    .err = usage,
+	    .status = 1 },
+	{ .name = "TwoPaths",
+	    .args = { "a.pdb", "b.pdb" },
+	    .err = usage,
+	    .status = 1 },
+	{ .name = "PathFollowedByAnOption",
+	    .args = { "a.pdb", "-z" },
+	    .err = usage,
+	    .status = 1 },
+	{ .name = "Help", .args = { "-h", "a.pdb" }, .err = usage },
+	{ .name = "HelpWithoutPath", .args = { "-h" }, .err = usage },
+	{ .name = "UnknownOption",
+	    .args = { "-x", "a.pdb" },
+	    .err = usage,
+	    .status = 1,
+	    .err_tail = true },
+	/* A name cannot clear the terminal or split the message. */
+	{ .name = "CannotOpenShownEscaped",
+	    .args = { "/nonexistent/\x1B[2J\r\n\x7F.pdb" },
+	    .err = std::string("fmt-database: cannot open "
+			       "`/nonexistent/\\x1B[2J\\r\\n\\x7F.pdb': ") +
+		strerror(ENOENT) + "\n",
+	    .status = 1 },
+	{ .name = "CannotOpen",
+	    .args = { "-z", "/nonexistent/a.pdb" },
+	    .err = std::string("fmt-database: cannot open "
+			       "`/nonexistent/a.pdb': ") +
+		strerror(ENOENT) + "\n",
+	    .status = 1 },
+};
+
 class Database : public testing::TestWithParam<CaseRun>
 {
 };
@@ -72,18 +110,29 @@ TEST_P(Database, RefusesTheCommandLine)
 	expect_case("fmt-database", GetParam());
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, Database,
-    testing::Values(CaseRun{ "NoPath", {}, "", "", usage },
-	CaseRun{ "NoPathAfterOptions", { "-z" }, "", "", usage },
-	CaseRun{ "TwoPaths", { "a.pdb", "b.pdb" }, "", "", usage },
-	CaseRun{ "PathFollowedByAnOption", { "a.pdb", "-z" }, "", "", usage },
-	CaseRun{ "Help", { "-h", "a.pdb" }, "", "", usage },
-	CaseRun{ "UnknownOption", { "-x", "a.pdb" }, "", "", usage, 0, true },
-	CaseRun{ "CannotOpen", { "-z", "/nonexistent/a.pdb" }, "", "",
-	    std::string("fmt-database: cannot open `/nonexistent/a.pdb': ") +
-		strerror(ENOENT) + "\n",
-	    1 }),
+INSTANTIATE_TEST_SUITE_P(Cases, Database, testing::ValuesIn(refusals),
     CaseName());
+
+/* The file's bytes in Body headers of 500 bytes, the last one shorter. */
+static std::vector<std::string>
+chunks(std::string_view file)
+{
+	std::vector<std::string> bodies;
+	for (size_t at = 0; at < file.size(); at += 500)
+		bodies.emplace_back(file.substr(at, 500));
+	return bodies;
+}
+
+/* The object of a file, sent whole: the bytes and an empty End of Body. */
+static std::string
+database_object(std::string_view name, std::optional<uint32_t> length,
+    std::string_view creator, std::string_view file)
+{
+	return object({ .name = std::string(name),
+	    .length = length,
+	    .creator = std::string(creator),
+	    .bodies = chunks(file) });
+}
 
 TEST(DatabaseFile, WorkedExample)
 {
@@ -93,14 +142,18 @@ TEST(DatabaseFile, WorkedExample)
 	std::string expected =
 	    hex("01 00 11 00 53 00 61 00 6D 00 70 00 6C 00 65 00 00"
 		"C3 00 00 02 BC CF 6C 6E 63 68 48 01 F7") +
-	    db.substr(0, 500) + hex("48 00 CB") + db.substr(500) + end_of_body;
+	    db.substr(0, 500) + hex("48 00 CB") + db.substr(500) +
+	    hex("49 00 03");
 	EXPECT_EQ(r.out.size(), 736u);
 	EXPECT_EQ(printable(r.out), printable(expected));
 	EXPECT_EQ(r.err, "");
 	EXPECT_EQ(r.status, 0);
 }
 
-/* Chunks of at most 500 bytes, never an empty Body header. */
+/*
+ * Chunks of at most 500 bytes, never an empty Body header: each size's
+ * Body headers and their lengths spelled out.
+ */
 TEST(DatabaseFile, SendsEveryByteInChunks)
 {
 	struct Body {
@@ -109,33 +162,15 @@ TEST(DatabaseFile, SendsEveryByteInChunks)
 	};
 	const struct {
 		size_t size;
-		const char *name_and_length;
 		std::vector<Body> bodies;
 	} cases[] = {
-		{ 0, "01 00 05 00 00 C3 00 00 00 00", {} },
-		/* One byte and no NUL: the name is that byte. */
-		{ 1, "01 00 07 00 53 00 00 C3 00 00 00 01",
-		    { { "48 00 04", 1 } } },
-		{ 499,
-		    "01 00 0F 00 53 00 69 00 7A 00 65 00 64 00 00"
-		    "C3 00 00 01 F3",
-		    { { "48 01 F6", 499 } } },
-		{ 500,
-		    "01 00 0F 00 53 00 69 00 7A 00 65 00 64 00 00"
-		    "C3 00 00 01 F4",
-		    { { "48 01 F7", 500 } } },
-		{ 501,
-		    "01 00 0F 00 53 00 69 00 7A 00 65 00 64 00 00"
-		    "C3 00 00 01 F5",
-		    { { "48 01 F7", 500 }, { "48 00 04", 1 } } },
-		{ 700,
-		    "01 00 0F 00 53 00 69 00 7A 00 65 00 64 00 00"
-		    "C3 00 00 02 BC",
-		    { { "48 01 F7", 500 }, { "48 00 CB", 200 } } },
-		{ 1000,
-		    "01 00 0F 00 53 00 69 00 7A 00 65 00 64 00 00"
-		    "C3 00 00 03 E8",
-		    { { "48 01 F7", 500 }, { "48 01 F7", 500 } } },
+		{ 0, {} },
+		{ 1, { { "48 00 04", 1 } } },
+		{ 499, { { "48 01 F6", 499 } } },
+		{ 500, { { "48 01 F7", 500 } } },
+		{ 501, { { "48 01 F7", 500 }, { "48 00 04", 1 } } },
+		{ 700, { { "48 01 F7", 500 }, { "48 00 CB", 200 } } },
+		{ 1000, { { "48 01 F7", 500 }, { "48 01 F7", 500 } } },
 	};
 	std::string full = palm_database("Sized", 1000);
 	for (const auto &c : cases) {
@@ -143,13 +178,16 @@ TEST(DatabaseFile, SendsEveryByteInChunks)
 		std::string file = full.substr(0, c.size);
 		RunResult r = run_program("fmt-database",
 		    { fixture("sized" + std::to_string(c.size), file) });
-		std::string expected = hex(c.name_and_length) + lnch;
+		/* "Sized" and its NUL, or all of a file of fewer bytes. */
+		std::string name = file.substr(0, std::min<size_t>(c.size, 5));
+		std::string expected =
+		    name_header(name) + length_header((uint32_t)c.size) + lnch;
 		size_t at = 0;
 		for (const auto &b : c.bodies) {
 			expected += hex(b.header) + file.substr(at, b.count);
 			at += b.count;
 		}
-		expected += end_of_body;
+		expected += end_of_body("");
 		EXPECT_EQ(at, c.size) << "the table's own sum";
 		EXPECT_EQ(printable(r.out), printable(expected));
 		EXPECT_EQ(r.status, 0);
@@ -178,8 +216,8 @@ TEST(DatabaseFile, LastCreatorOptionCounts)
 		SCOPED_TRACE(testing::PrintToString(args));
 		RunResult r = run_program("fmt-database", args);
 		EXPECT_EQ(printable(r.out),
-		    printable(hex("01 00 07 00 43 00 00 C3 00 00 00 01") +
-			c.creator + hex("48 00 04 43") + end_of_body));
+		    printable(name_header("C") + length_header(1) + c.creator +
+			body_header("C") + end_of_body("")));
 		EXPECT_EQ(r.status, 0);
 	}
 }
@@ -187,9 +225,6 @@ TEST(DatabaseFile, LastCreatorOptionCounts)
 /* The name stops at the first NUL, and never reaches past the first chunk. */
 TEST(DatabaseFile, NameFromTheFirstChunk)
 {
-	std::string n500;
-	for (int i = 0; i < 500; i++)
-		n500 += hex("00 6E");
 	const struct {
 		const char *label;
 		std::string file;
@@ -198,12 +233,11 @@ TEST(DatabaseFile, NameFromTheFirstChunk)
 		{ "high bytes widen as Latin-1",
 		    palm_database("Caf\xE9 \x80", 100),
 		    hex("01 00 11 00 43 00 61 00 66 00 E9 00 20 00 80 00 00") },
-		{ "NUL first", std::string("\0abc", 4), hex("01 00 05 00 00") },
-		{ "no NUL in the file", "abc",
-		    hex("01 00 0B 00 61 00 62 00 63 00 00") },
+		{ "NUL first", std::string("\0abc", 4), name_header("") },
+		{ "no NUL in the file", "abc", name_header("abc") },
 		{ "no NUL in the first chunk",
 		    std::string(550, 'n') + '\0' + std::string(49, 'y'),
-		    hex("01 03 ED") + n500 + hex("00 00") },
+		    name_header(std::string(500, 'n')) },
 	};
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.label);
@@ -248,9 +282,7 @@ TEST(DatabaseFile, FifoSentWholeWithoutLength)
 	close(open(fifo.c_str(), O_RDONLY | O_NONBLOCK));
 	writer.join();
 	EXPECT_EQ(printable(r.out),
-	    printable(hex("01 00 0F 00 50 00 69 00 70 00 65 00 64 00 00") +
-		lnch + hex("48 01 F7") + db.substr(0, 500) + hex("48 01 F7") +
-		db.substr(500) + end_of_body));
+	    printable(database_object("Piped", {}, "lnch", db)));
 	EXPECT_EQ(r.status, 0);
 }
 
@@ -258,33 +290,18 @@ TEST(DatabaseFile, FifoSentWholeWithoutLength)
 static std::string
 output_head(const std::vector<std::string> &args, size_t count)
 {
-	std::string path = program_path("fmt-database");
-	std::vector<std::string> words{ "fmt-database" };
-	words.insert(words.end(), args.begin(), args.end());
-	std::vector<char *> argv;
-	for (auto &w : words)
-		argv.push_back(w.data());
-	argv.push_back(nullptr);
-
 	int fds[2];
-	if (pipe(fds) != 0) {
+	if (pipe2(fds, O_CLOEXEC) != 0) {
 		ADD_FAILURE() << "pipe: " << strerror(errno);
 		return "";
 	}
-	fflush(nullptr);
-	pid_t pid = fork();
-	if (pid == 0) {
-		if (dup2(fds[1], 1) < 0)
-			_exit(125);
-		close(fds[0]);
-		close(fds[1]);
-		execv(path.c_str(), argv.data());
-		_exit(126);
-	}
+	RunOptions options;
+	options.stdout_fd = fds[1];
+	Running running = start_program("fmt-database", args, options);
 	close(fds[1]);
 	std::string out;
 	char buf[256];
-	while (pid > 0 && out.size() < count) {
+	while (running.pid > 0 && out.size() < count) {
 		ssize_t n = read(fds[0], buf,
 		    std::min(sizeof(buf), count - out.size()));
 		if (n <= 0)
@@ -292,22 +309,22 @@ output_head(const std::vector<std::string> &args, size_t count)
 		out.append(buf, (size_t)n);
 	}
 	close(fds[0]);
-	if (pid > 0) {
-		kill(pid, SIGKILL);
-		waitpid(pid, nullptr, 0);
-	}
+	if (running.pid > 0)
+		kill(running.pid, SIGKILL);
+	finish_program(running);
 	return out;
 }
 
 /* Sparse files: only the start of the object is read. */
 TEST(DatabaseFile, LengthOnlyWhen32BitsHoldIt)
 {
-	std::string huge_name = hex("01 00 0D 00 48 00 75 00 67 00 65 00 00");
+	std::string huge_name = name_header("Huge");
 	const struct {
 		off_t size;
 		std::string head;
 	} cases[] = {
-		{ (off_t)0xFFFFFFFF, huge_name + hex("C3 FF FF FF FF") + lnch },
+		{ (off_t)0xFFFFFFFF,
+		    huge_name + length_header(0xFFFFFFFF) + lnch },
 		{ (off_t)0x100000000,
 		    huge_name + lnch + hex("48 01 F7") + "Hu" },
 	};
@@ -347,4 +364,115 @@ TEST(DatabaseFailures, StopsWhenOutputFails)
 	    std::string("fmt-database: cannot write to standard output: ") +
 		strerror(EPIPE) + "\n");
 	EXPECT_EQ(r.status, 1);
+}
+
+/*
+ * A file that shrinks or grows while it is sent: the Length header
+ * already announced its size when it was opened, so the object must not
+ * carry more bytes than that, nor end as if whole with fewer.  The
+ * program is held on a full pipe, a small part of the way in, while the
+ * file changes.
+ */
+TEST(DatabaseFailures, FileChangedWhileRead)
+{
+	const struct {
+		const char *what;
+		size_t size; /* after the change */
+	} cases[] = {
+		{ "truncated to a third", 1000000 },
+		{ "grown by two thirds", 5000000 },
+	};
+	std::string db = palm_database("Changing", 3000000);
+	/* The object as it was announced, without its End-of-Body header. */
+	std::string whole = database_object("Changing", 3000000, "lnch", db);
+	std::string announced = whole.substr(0, whole.size() - 3);
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.what);
+		std::string path = fixture("changing.pdb", db);
+		int fds[2];
+		ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0) << strerror(errno);
+		RunOptions options;
+		options.stdout_fd = fds[1];
+		Running running =
+		    start_program("fmt-database", { path }, options);
+		close(fds[1]);
+
+		/* The first bytes out: the size has been taken. */
+		struct pollfd p = { fds[0], POLLIN, 0 };
+		EXPECT_EQ(poll(&p, 1, 10000), 1) << "no output in 10 s";
+		if (c.size < db.size()) {
+			EXPECT_EQ(truncate(path.c_str(), (off_t)c.size), 0);
+		} else {
+			int fd = open(path.c_str(), O_WRONLY | O_APPEND);
+			std::string more(c.size - db.size(), 'g');
+			EXPECT_EQ(write(fd, more.data(), more.size()),
+			    (ssize_t)more.size());
+			close(fd);
+		}
+
+		std::string out;
+		char buf[65536];
+		ssize_t n;
+		while ((n = read(fds[0], buf, sizeof(buf))) > 0)
+			out.append(buf, (size_t)n);
+		close(fds[0]);
+		RunResult r = finish_program(running);
+		EXPECT_EQ(r.err,
+		    "fmt-database: cannot read `" + path +
+			"': file size changed while reading\n");
+		EXPECT_EQ(r.status, 1);
+		EXPECT_LE(out.size(), announced.size());
+		EXPECT_TRUE(announced.compare(0, out.size(), out) == 0)
+		    << "not the start of the announced object, " << out.size()
+		    << " bytes";
+	}
+}
+
+/*
+ * Files whose size says nothing of their contents, as the kernel's own
+ * files: no Length header may be sent that the bytes then belie.
+ */
+TEST(DatabaseFailures, SizeThatBeliesTheContents)
+{
+	const char *const paths[] = {
+		"/proc/self/status", /* size 0 */
+		"/sys/devices/system/cpu/online", /* size 4096 */
+	};
+	int tried = 0;
+	for (const char *path : paths) {
+		struct stat st;
+		if (stat(path, &st) != 0 || !S_ISREG(st.st_mode))
+			continue;
+		SCOPED_TRACE(path);
+		tried++;
+		RunResult r = run_program("fmt-database", { path });
+		EXPECT_EQ(r.out, "");
+		EXPECT_EQ(r.err,
+		    std::string("fmt-database: cannot read `") + path +
+			"': file size changed while reading\n");
+		EXPECT_EQ(r.status, 1);
+	}
+	if (tried == 0)
+		GTEST_SKIP() << "no such files on this system";
+}
+
+/*
+ * fmt-database f >> f would read back its own output until the disk is
+ * full; it must stop before it writes a byte.
+ */
+TEST(DatabaseFailures, OutputIsTheInputFile)
+{
+	std::string db = palm_database("Self", 1000);
+	std::string path = fixture("self.pdb", db);
+	RunOptions options;
+	options.stdout_path = path;
+	options.stdout_append = true;
+	RunResult r = run_program("fmt-database", { path }, options);
+	EXPECT_EQ(r.err,
+	    "fmt-database: cannot read `" + path +
+		"': input file is output file\n");
+	EXPECT_EQ(r.status, 1);
+	struct stat st;
+	ASSERT_EQ(stat(path.c_str(), &st), 0);
+	EXPECT_EQ(st.st_size, 1000);
 }

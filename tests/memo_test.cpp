@@ -4,7 +4,9 @@
  */
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include <gtest/gtest.h>
 
@@ -15,12 +17,111 @@ static const std::string usage =
     "Usage: fmt-memo [-n name] [text ...]\n";
 static const std::string memo = hex("CF 6D 65 6D 6F");
 
-/* A memo of one empty line named by the letters a to x. */
-static const std::string name24_object =
-    hex("01 00 35 00 61 00 62 00 63 00 64 00 65 00 66 00 67 00 68"
-	"00 69 00 6A 00 6B 00 6C 00 6D 00 6E 00 6F 00 70 00 71"
-	"00 72 00 73 00 74 00 75 00 76 00 77 00 78 00 00") +
-    memo + hex("49 00 05 0D 0A");
+/* A memo object: Name when given, the creator "memo", the text. */
+static std::string
+memo_object(std::optional<std::string> name, std::string_view text)
+{
+	return object(
+	    { .name = name, .creator = "memo", .payload = std::string(text) });
+}
+
+static const CaseRun memo_cases[] = {
+	/* The worked examples, every byte spelled out. */
+	{ .name = "WorkedExample",
+	    .args = { "-n", "shop", "milk", "eggs" },
+	    .out = hex("01 00 0D 00 73 00 68 00 6F 00 70 00 00") + memo +
+		hex("49 00 0E") + "milk eggs\r\n" },
+	{ .name = "ShoppingFromStandardInput",
+	    .args = { "-n", "Shopping" },
+	    .input = "milk\neggs\n",
+	    .out = hex("01 00 15 00 53 00 68 00 6F 00 70 00 70 00 69 00 6E"
+		       "00 67 00 00 CF 6D 65 6D 6F 49 00 0F") +
+		"milk\r\neggs\r\n" },
+	{ .name = "EmptyInput", .out = memo + hex("49 00 03") },
+
+	/* Standard input: every line end becomes CR LF, nothing is added. */
+	{ .name = "EmptyInputWithName",
+	    .args = { "-n", "x" },
+	    .out = memo_object("x", "") },
+	{ .name = "InputKeepsItsLastLineOpen",
+	    .input = "one\ntwo",
+	    .out = memo_object({}, "one\r\ntwo") },
+	{ .name = "InputLoneCrCompleted",
+	    .input = "a\r\rb\r",
+	    .out = memo_object({}, "a\r\n\r\nb\r\n") },
+	{ .name = "InputNulKept",
+	    .input = std::string("a\0b", 3),
+	    .out = memo_object({}, std::string("a\0b", 3)) },
+
+	/* Words: joined by spaces, ended by a line end. */
+	{ .name = "WordsLeaveInputUnread",
+	    .args = { "hi" },
+	    .input = "unread",
+	    .out = memo_object({}, "hi\r\n") },
+	{ .name = "SingleEmptyWord",
+	    .args = { "" },
+	    .out = memo_object({}, "\r\n") },
+	{ .name = "EmptyWordKeepsItsSpaces",
+	    .args = { "a", "", "b" },
+	    .out = memo_object({}, "a  b\r\n") },
+	{ .name = "WordWithLineFeed",
+	    .args = { "a\nb" },
+	    .out = memo_object({}, "a\r\nb\r\n") },
+	{ .name = "WordEndingInCr",
+	    .args = { "x\r", "y" },
+	    .out = memo_object({}, "x\r\n y\r\n") },
+	{ .name = "LastWordEndingInCr",
+	    .args = { "x\r" },
+	    .out = memo_object({}, "x\r\n") },
+
+	/* The name: a name of 24 bytes stays whole, a longer one is cut. */
+	{ .name = "NameCutTo24Bytes",
+	    .args = { "-n", "abcdefghijklmnopqrstuvwxyz0123", "" },
+	    .out = memo_object("abcdefghijklmnopqrstuvwx", "\r\n") },
+	{ .name = "NameOfExactly24Bytes",
+	    .args = { "-n", "abcdefghijklmnopqrstuvwx", "" },
+	    .out = memo_object("abcdefghijklmnopqrstuvwx", "\r\n") },
+	{ .name = "EmptyName",
+	    .args = { "-n", "", "" },
+	    .out = memo_object("", "\r\n") },
+	{ .name = "NameBytesWidenAsLatin1",
+	    .args = { "-n", "\xC3\xA9\xFF", "" },
+	    .out = memo_object("\xC3\xA9\xFF", "\r\n") },
+	{ .name = "LastNameCounts",
+	    .args = { "-n", "a", "-nb", "" },
+	    .out = memo_object("b", "\r\n") },
+
+	/* Options. */
+	{ .name = "OptionsEndAtTheFirstWord",
+	    .args = { "note", "-n", "x" },
+	    .out = memo_object({}, "note -n x\r\n") },
+	{ .name = "DoubleHyphenEndsOptions",
+	    .args = { "--", "-n", "x" },
+	    .out = memo_object({}, "-n x\r\n") },
+	{ .name = "LoneHyphenIsAWord",
+	    .args = { "-" },
+	    .out = memo_object({}, "-\r\n") },
+	{ .name = "HelpWinsOverEverything",
+	    .args = { "-n", "x", "-h", "words" },
+	    .input = "unread",
+	    .err = usage },
+	/* -h beside an option error is misuse all the same. */
+	{ .name = "HelpWithUnknownOption",
+	    .args = { "-h", "-x" },
+	    .err = usage,
+	    .status = 1,
+	    .err_tail = true },
+	{ .name = "UnknownOption",
+	    .args = { "-x", "words" },
+	    .err = usage,
+	    .status = 1,
+	    .err_tail = true },
+	{ .name = "NameWithoutItsValue",
+	    .args = { "-n" },
+	    .err = usage,
+	    .status = 1,
+	    .err_tail = true },
+};
 
 class Memo : public testing::TestWithParam<CaseRun>
 {
@@ -31,58 +132,7 @@ TEST_P(Memo, WritesTheObject)
 	expect_case("fmt-memo", GetParam());
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, Memo,
-    testing::Values(CaseRun{ "WorkedExample", { "-n", "shop", "milk", "eggs" },
-			"",
-			hex("01 00 0D 00 73 00 68 00 6F 00 70 00 00") + memo +
-			    hex("49 00 0E") + "milk eggs\r\n" },
-	CaseRun{ "ShoppingFromStandardInput", { "-n", "Shopping" },
-	    "milk\neggs\n",
-	    hex("01 00 15 00 53 00 68 00 6F 00 70 00 70 00 69 00 6E 00 67"
-		"00 00 CF 6D 65 6D 6F 49 00 0F") +
-		"milk\r\neggs\r\n" },
-	CaseRun{ "EmptyInput", {}, "", memo + hex("49 00 03") },
-	CaseRun{ "EmptyInputWithName", { "-n", "x" }, "",
-	    hex("01 00 07 00 78 00 00") + memo + hex("49 00 03") },
-	CaseRun{ "InputKeepsItsLastLineOpen", {}, "one\ntwo",
-	    memo + hex("49 00 0B") + "one\r\ntwo" },
-	CaseRun{ "InputLoneCrCompleted", {}, "a\r\rb\r",
-	    memo + hex("49 00 0B") + "a\r\n\r\nb\r\n" },
-	CaseRun{ "InputNulKept", {}, std::string("a\0b", 3),
-	    memo + hex("49 00 06 61 00 62") },
-	CaseRun{ "WordsLeaveInputUnread", { "hi" }, "unread",
-	    memo + hex("49 00 07") + "hi\r\n" },
-	CaseRun{ "SingleEmptyWord", { "" }, "", memo + hex("49 00 05 0D 0A") },
-	CaseRun{ "EmptyWordKeepsItsSpaces", { "a", "", "b" }, "",
-	    memo + hex("49 00 09") + "a  b\r\n" },
-	CaseRun{ "WordWithLineFeed", { "a\nb" }, "",
-	    memo + hex("49 00 09") + "a\r\nb\r\n" },
-	CaseRun{ "WordEndingInCr", { "x\r", "y" }, "",
-	    memo + hex("49 00 0A") + "x\r\n y\r\n" },
-	CaseRun{ "LastWordEndingInCr", { "x\r" }, "",
-	    memo + hex("49 00 06") + "x\r\n" },
-	/* A name of 24 bytes stays whole, a longer one is cut to 24. */
-	CaseRun{ "NameCutTo24Bytes",
-	    { "-n", "abcdefghijklmnopqrstuvwxyz0123", "" }, "", name24_object },
-	CaseRun{ "NameOfExactly24Bytes",
-	    { "-n", "abcdefghijklmnopqrstuvwx", "" }, "", name24_object },
-	CaseRun{ "EmptyName", { "-n", "", "" }, "",
-	    hex("01 00 05 00 00") + memo + hex("49 00 05 0D 0A") },
-	CaseRun{ "NameBytesWidenAsLatin1", { "-n", "\xC3\xA9\xFF", "" }, "",
-	    hex("01 00 0B 00 C3 00 A9 00 FF 00 00") + memo +
-		hex("49 00 05 0D 0A") },
-	CaseRun{ "LastNameCounts", { "-n", "a", "-nb", "" }, "",
-	    hex("01 00 07 00 62 00 00") + memo + hex("49 00 05 0D 0A") },
-	CaseRun{ "OptionsEndAtTheFirstWord", { "note", "-n", "x" }, "",
-	    memo + hex("49 00 0E") + "note -n x\r\n" },
-	CaseRun{ "DoubleHyphenEndsOptions", { "--", "-n", "x" }, "",
-	    memo + hex("49 00 09") + "-n x\r\n" },
-	CaseRun{ "LoneHyphenIsAWord", { "-" }, "",
-	    memo + hex("49 00 06") + "-\r\n" },
-	CaseRun{ "HelpWinsOverEverything", { "-n", "x", "-h", "words" },
-	    "unread", "", usage },
-	CaseRun{ "UnknownOption", { "-x", "words" }, "", "", usage, 0, true },
-	CaseRun{ "NameWithoutItsValue", { "-n" }, "", "", usage, 0, true }),
+INSTANTIATE_TEST_SUITE_P(Cases, Memo, testing::ValuesIn(memo_cases),
     CaseName());
 
 /* A payload too long for one header goes out as Body headers first. */

@@ -66,24 +66,29 @@ read_file(const std::string &path)
 	return s.str();
 }
 
-RunResult
-run_program(std::string_view name, const std::vector<std::string> &args,
+Running
+start_program(std::string_view name, const std::vector<std::string> &args,
     const RunOptions &options)
 {
 	static int serial;
 	std::string base = temp_dir() + "/run" + std::to_string(++serial);
 	std::string in_path = options.stdin_path;
-	if (in_path.empty()) {
+	if (in_path.empty() && options.stdin_fd < 0) {
 		in_path = base + ".in";
 		write_file(in_path, options.input);
 	}
 	std::string out_path =
 	    options.stdout_path.empty() ? base + ".out" : options.stdout_path;
-	std::string err_path = base + ".err";
-	std::string path = program_path(name);
+	/* Standard output is collected only from a file of the runner's. */
+	bool collect = options.stdout_path.empty() && !options.stdout_broken &&
+	    options.stdout_fd < 0;
+	Running running{ .pid = -1,
+		.path = program_path(name),
+		.out_path = collect ? out_path : "",
+		.err_path = base + ".err" };
 
 	std::vector<std::string> words;
-	words.emplace_back(name);
+	words.emplace_back(options.argv0 != nullptr ? options.argv0 : name);
 	words.insert(words.end(), args.begin(), args.end());
 	std::vector<char *> argv;
 	if (!options.empty_argv)
@@ -111,9 +116,13 @@ run_program(std::string_view name, const std::vector<std::string> &args,
 	fflush(nullptr);
 	pid_t pid = fork();
 	if (pid == 0) {
-		int in = open(in_path.c_str(), O_RDONLY);
+		int in = options.stdin_fd >= 0
+		    ? options.stdin_fd
+		    : open(in_path.c_str(), O_RDONLY);
 		int out = -1;
-		if (options.stdout_broken) {
+		if (options.stdout_fd >= 0) {
+			out = options.stdout_fd;
+		} else if (options.stdout_broken) {
 			int p[2];
 			if (pipe(p) == 0) {
 				close(p[0]);
@@ -122,10 +131,12 @@ run_program(std::string_view name, const std::vector<std::string> &args,
 			signal(SIGPIPE, SIG_IGN);
 		} else {
 			out = open(out_path.c_str(),
-			    O_WRONLY | O_CREAT | O_TRUNC, 0600);
+			    O_WRONLY | O_CREAT |
+				(options.stdout_append ? O_APPEND : O_TRUNC),
+			    0600);
 		}
-		int err =
-		    open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+		int err = open(running.err_path.c_str(),
+		    O_WRONLY | O_CREAT | O_TRUNC, 0600);
 		if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 ||
 		    dup2(out, 1) < 0 || dup2(err, 2) < 0)
 			_exit(125);
@@ -135,22 +146,41 @@ run_program(std::string_view name, const std::vector<std::string> &args,
 			if (setrlimit(RLIMIT_AS, &rl) != 0)
 				_exit(125);
 		}
-		execve(path.c_str(), argv.data(), envp.data());
+		execve(running.path.c_str(), argv.data(), envp.data());
 		_exit(126);
 	}
+	if (pid < 0)
+		ADD_FAILURE() << "cannot start " << running.path << ": "
+			      << strerror(errno);
+	running.pid = pid;
+	return running;
+}
+
+RunResult
+finish_program(const Running &running)
+{
 	RunResult r{};
 	int wstatus = 0;
-	if (pid < 0 || waitpid(pid, &wstatus, 0) != pid) {
-		ADD_FAILURE()
-		    << "cannot run " << path << ": " << strerror(errno);
+	if (running.pid < 0)
+		return r;
+	if (waitpid(running.pid, &wstatus, 0) != running.pid) {
+		ADD_FAILURE() << "cannot wait for " << running.path << ": "
+			      << strerror(errno);
 		return r;
 	}
 	r.status =
 	    WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
-	if (options.stdout_path.empty() && !options.stdout_broken)
-		r.out = read_file(out_path);
-	r.err = read_file(err_path);
+	if (!running.out_path.empty())
+		r.out = read_file(running.out_path);
+	r.err = read_file(running.err_path);
 	return r;
+}
+
+RunResult
+run_program(std::string_view name, const std::vector<std::string> &args,
+    const RunOptions &options)
+{
+	return finish_program(start_program(name, args, options));
 }
 
 std::string
@@ -196,6 +226,56 @@ name_header(std::string_view name)
 	for (char c : name)
 		h += std::string(1, '\0') + c;
 	return h + be16(0);
+}
+
+std::string
+length_header(uint32_t length)
+{
+	return "\xC3" + be32(length);
+}
+
+std::string
+creator_header(std::string_view code)
+{
+	return "\xCF" + std::string(code);
+}
+
+static std::string
+bytes_header(char id, std::string_view data)
+{
+	return id + be16((unsigned)data.size() + 3) + std::string(data);
+}
+
+std::string
+body_header(std::string_view data)
+{
+	return bytes_header('\x48', data);
+}
+
+std::string
+end_of_body(std::string_view data)
+{
+	return bytes_header('\x49', data);
+}
+
+std::string
+object(const ObjectParts &parts)
+{
+	/* The most data one header's 16-bit length leaves room for. */
+	constexpr size_t most = 65535 - 3;
+	std::string o;
+	if (parts.name)
+		o += name_header(*parts.name);
+	if (parts.length)
+		o += length_header(*parts.length);
+	if (!parts.creator.empty())
+		o += creator_header(parts.creator);
+	for (const std::string &b : parts.bodies)
+		o += body_header(b);
+	std::string_view rest = parts.payload;
+	for (; rest.size() > most; rest.remove_prefix(most))
+		o += body_header(rest.substr(0, most));
+	return o + end_of_body(rest);
 }
 
 std::string

@@ -6,7 +6,10 @@
 #ifndef TESTS_RUNNER_H
 #define TESTS_RUNNER_H
 
+#include <sys/types.h>
+
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,6 +32,12 @@ struct RunOptions {
 	bool empty_argv = false; /* start with argc 0 */
 	std::vector<std::string> env; /* NAME=value, added to the environment */
 	unsigned long memory_limit = 0; /* bytes of address space, 0: none */
+	/* Descriptors of the caller's to use as standard input or output,
+	 * -1: none (the caller keeps and closes its own). */
+	int stdin_fd = -1;
+	int stdout_fd = -1;
+	bool stdout_append = false; /* stdout_path opened as >> would */
+	const char *argv0 = nullptr; /* argv[0] instead of the name */
 };
 
 /* The path of a built program, by its name ("fmt-memo"). */
@@ -38,6 +47,21 @@ std::string program_path(std::string_view name);
 RunResult run_program(std::string_view name,
     const std::vector<std::string> &args, const RunOptions &options = {});
 
+/*
+ * The same in two steps, for a test that acts while the program runs (on
+ * the pipes it handed over as stdin_fd or stdout_fd, which it should
+ * create with O_CLOEXEC, so that the program holds no other end open).
+ */
+struct Running {
+	pid_t pid;
+	std::string path; /* of the program */
+	std::string out_path; /* standard output's file, or empty */
+	std::string err_path;
+};
+Running start_program(std::string_view name,
+    const std::vector<std::string> &args, const RunOptions &options = {});
+RunResult finish_program(const Running &running);
+
 /* "01 00 0D" -> the three bytes; spaces and line breaks are skipped. */
 std::string hex(std::string_view text);
 
@@ -45,8 +69,37 @@ std::string hex(std::string_view text);
 std::string be16(unsigned v);
 std::string be32(uint32_t v);
 
+/*
+ * Expected objects, from their parts.  The headers are laid out as the
+ * programs write them; the worked examples, spelled out byte for byte in
+ * the tests, hold these builders to that.
+ */
+
 /* The Name header of `name`, each byte widened to 16 bits. */
 std::string name_header(std::string_view name);
+
+/* A Length header, and a Creator ID header with its four letters. */
+std::string length_header(uint32_t length);
+std::string creator_header(std::string_view code);
+
+/* A Body header and an End-of-Body header with their data. */
+std::string body_header(std::string_view data);
+std::string end_of_body(std::string_view data);
+
+/*
+ * A whole object: Name, Length, Creator ID, Body and End of Body, each
+ * where the part is given.  A payload longer than one header holds goes
+ * out as the text programs send it: full Body headers, then the rest in
+ * the End-of-Body header.
+ */
+struct ObjectParts {
+	std::optional<std::string> name = {};
+	std::optional<uint32_t> length = {};
+	std::string creator = {}; /* four letters, or empty for none */
+	std::vector<std::string> bodies = {}; /* the data of each Body */
+	std::string payload = {}; /* the End-of-Body data */
+};
+std::string object(const ObjectParts &parts);
 
 /* Bytes shown for a failure message: printable ASCII, the rest as \xNN. */
 std::string printable(std::string_view bytes);
@@ -73,7 +126,7 @@ void write_file(const std::string &path, std::string_view bytes);
  * belongs to the platform, so only what follows them is checked).
  */
 struct CaseRun {
-	const char *name;
+	const char *name = "";
 	std::vector<std::string> args = {};
 	std::string input = {};
 	std::string out = {};

@@ -109,10 +109,10 @@ bare_line_ends(std::string_view text)
 
 /* One program run whose payload goes to the parser. */
 struct ReadCase {
-	const char *name;
-	std::vector<std::string> args;
-	std::string input;
-	std::vector<std::string> read;
+	const char *name = "";
+	std::vector<std::string> args = {};
+	std::string input = {};
+	std::vector<std::string> read = {};
 };
 
 void
@@ -157,6 +157,40 @@ TEST(VersitCheck, ReadsWhatTheTextSays)
 	EXPECT_EQ(bare_line_ends("a\nb\r"), 2);
 }
 
+static const ReadCase address_cases[] = {
+	{ .name = "WorkedExample",
+	    .args = { "-f", "Ann", "-l", "Lee", "-c", "Oslo" },
+	    .read = { "VCARD", "VCARD/VERSION=2.1", "VCARD/N", "VCARD/N/F=Lee",
+		"VCARD/N/G=Ann", "VCARD/ADR", "VCARD/ADR/L=Oslo" } },
+	{ .name = "EveryField",
+	    .args = { "-l", "Lee", "-f", "Ann", "-a", "1 Main St", "-c", "Oslo",
+		"-s", "Viken", "-z", "0150", "-C", "Norway", "-o", "Acme, Inc.",
+		"-t", "Chief engineer", "-n", "work" },
+	    .read = { "VCARD", "VCARD/VERSION=2.1", "VCARD/N", "VCARD/N/F=Lee",
+		"VCARD/N/G=Ann", "VCARD/ADR", "VCARD/ADR/STREET=1 Main St",
+		"VCARD/ADR/L=Oslo", "VCARD/ADR/R=Viken", "VCARD/ADR/PC=0150",
+		"VCARD/ADR/C=Norway", "VCARD/ORG",
+		"VCARD/ORG/ORGNAME=Acme, Inc.",
+		"VCARD/TITLE=Chief engineer" } },
+	{ .name = "GivenNameInItsPlace",
+	    .args = { "-f", "Ann" },
+	    .read = { "VCARD", "VCARD/VERSION=2.1", "VCARD/N",
+		"VCARD/N/G=Ann" } },
+	{ .name = "CountryInItsPlace",
+	    .args = { "-C", "Norway", "-c", "Troms\xC3\xB8" },
+	    .read = { "VCARD", "VCARD/VERSION=2.1", "VCARD/ADR",
+		"VCARD/ADR/L=Troms\xC3\xB8", "VCARD/ADR/C=Norway" } },
+	{ .name = "CompanyAndTitle",
+	    .args = { "-o", "Acme AS", "-t", "Engineer" },
+	    .read = { "VCARD", "VCARD/VERSION=2.1", "VCARD/ORG",
+		"VCARD/ORG/ORGNAME=Acme AS", "VCARD/TITLE=Engineer" } },
+	{ .name = "CardFromStandardInput",
+	    .input = "BEGIN:VCARD\nVERSION:2.1\nN:Lee;Ann\nTEL:555-0100\n"
+		     "END:VCARD\n",
+	    .read = { "VCARD", "VCARD/VERSION=2.1", "VCARD/N", "VCARD/N/F=Lee",
+		"VCARD/N/G=Ann", "VCARD/TEL=555-0100" } },
+};
+
 class AddressRead : public testing::TestWithParam<ReadCase>
 {
 };
@@ -166,37 +200,30 @@ TEST_P(AddressRead, AsGiven)
 	expect_read("fmt-address", GetParam());
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, AddressRead,
-    testing::Values(ReadCase{ "WorkedExample",
-			{ "-f", "Ann", "-l", "Lee", "-c", "Oslo" }, "",
-			{ "VCARD", "VCARD/VERSION=2.1", "VCARD/N",
-			    "VCARD/N/F=Lee", "VCARD/N/G=Ann", "VCARD/ADR",
-			    "VCARD/ADR/L=Oslo" } },
-	ReadCase{ "EveryField",
-	    { "-l", "Lee", "-f", "Ann", "-a", "1 Main St", "-c", "Oslo", "-s",
-		"Viken", "-z", "0150", "-C", "Norway", "-o", "Acme, Inc.", "-t",
-		"Chief engineer", "-n", "work" },
-	    "",
-	    { "VCARD", "VCARD/VERSION=2.1", "VCARD/N", "VCARD/N/F=Lee",
-		"VCARD/N/G=Ann", "VCARD/ADR", "VCARD/ADR/STREET=1 Main St",
-		"VCARD/ADR/L=Oslo", "VCARD/ADR/R=Viken", "VCARD/ADR/PC=0150",
-		"VCARD/ADR/C=Norway", "VCARD/ORG",
-		"VCARD/ORG/ORGNAME=Acme, Inc.",
-		"VCARD/TITLE=Chief engineer" } },
-	ReadCase{ "GivenNameInItsPlace", { "-f", "Ann" }, "",
-	    { "VCARD", "VCARD/VERSION=2.1", "VCARD/N", "VCARD/N/G=Ann" } },
-	ReadCase{ "CountryInItsPlace",
-	    { "-C", "Norway", "-c", "Troms\xC3\xB8" }, "",
-	    { "VCARD", "VCARD/VERSION=2.1", "VCARD/ADR",
-		"VCARD/ADR/L=Troms\xC3\xB8", "VCARD/ADR/C=Norway" } },
-	ReadCase{ "CompanyAndTitle", { "-o", "Acme AS", "-t", "Engineer" }, "",
-	    { "VCARD", "VCARD/VERSION=2.1", "VCARD/ORG",
-		"VCARD/ORG/ORGNAME=Acme AS", "VCARD/TITLE=Engineer" } },
-	ReadCase{ "CardFromStandardInput", {},
-	    "BEGIN:VCARD\nVERSION:2.1\nN:Lee;Ann\nTEL:555-0100\nEND:VCARD\n",
-	    { "VCARD", "VCARD/VERSION=2.1", "VCARD/N", "VCARD/N/F=Lee",
-		"VCARD/N/G=Ann", "VCARD/TEL=555-0100" } }),
+INSTANTIATE_TEST_SUITE_P(Cases, AddressRead, testing::ValuesIn(address_cases),
     CaseName());
+
+static const ReadCase date_cases[] = {
+	{ .name = "WorkedExample",
+	    .args = { "-d", "20240315", "-t", "0930-1030", "Team", "meeting" },
+	    .read = { "VCALENDAR", "VCALENDAR/VERSION=1.0", "VCALENDAR/VEVENT",
+		"VCALENDAR/VEVENT/DTSTART=20240315T093000",
+		"VCALENDAR/VEVENT/DTEND=20240315T103000",
+		"VCALENDAR/VEVENT/DESCRIPTION=Team meeting" } },
+	{ .name = "WithoutTimes",
+	    .args = { "-d", "20240315", "Team", "meeting" },
+	    .read = { "VCALENDAR", "VCALENDAR/VERSION=1.0", "VCALENDAR/VEVENT",
+		"VCALENDAR/VEVENT/DTSTART=20240315",
+		"VCALENDAR/VEVENT/DESCRIPTION=Team meeting" } },
+	{ .name = "DescriptionFromStandardInput",
+	    .args = { "-n", "Dentist", "-d", "20241101", "-t", "1615-17" },
+	    .input = "Dentist at 16:15, bring card\n",
+	    .read = { "VCALENDAR", "VCALENDAR/VERSION=1.0", "VCALENDAR/VEVENT",
+		"VCALENDAR/VEVENT/DTSTART=20241101T161500",
+		"VCALENDAR/VEVENT/DTEND=20241101T170000",
+		"VCALENDAR/VEVENT/DESCRIPTION=Dentist at 16:15, bring "
+		"card" } },
+};
 
 class DateRead : public testing::TestWithParam<ReadCase>
 {
@@ -207,29 +234,29 @@ TEST_P(DateRead, AsGiven)
 	expect_read("fmt-date", GetParam());
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, DateRead,
-    testing::Values(ReadCase{ "WorkedExample",
-			{ "-d", "20240315", "-t", "0930-1030", "Team",
-			    "meeting" },
-			"",
-			{ "VCALENDAR", "VCALENDAR/VERSION=1.0",
-			    "VCALENDAR/VEVENT",
-			    "VCALENDAR/VEVENT/DTSTART=20240315T093000",
-			    "VCALENDAR/VEVENT/DTEND=20240315T103000",
-			    "VCALENDAR/VEVENT/DESCRIPTION=Team meeting" } },
-	ReadCase{ "WithoutTimes", { "-d", "20240315", "Team", "meeting" }, "",
-	    { "VCALENDAR", "VCALENDAR/VERSION=1.0", "VCALENDAR/VEVENT",
-		"VCALENDAR/VEVENT/DTSTART=20240315",
-		"VCALENDAR/VEVENT/DESCRIPTION=Team meeting" } },
-	ReadCase{ "DescriptionFromStandardInput",
-	    { "-n", "Dentist", "-d", "20241101", "-t", "1615-17" },
-	    "Dentist at 16:15, bring card\n",
-	    { "VCALENDAR", "VCALENDAR/VERSION=1.0", "VCALENDAR/VEVENT",
-		"VCALENDAR/VEVENT/DTSTART=20241101T161500",
-		"VCALENDAR/VEVENT/DTEND=20241101T170000",
-		"VCALENDAR/VEVENT/DESCRIPTION=Dentist at 16:15, bring "
-		"card" } }),
+INSTANTIATE_TEST_SUITE_P(Cases, DateRead, testing::ValuesIn(date_cases),
     CaseName());
+
+static const ReadCase todo_cases[] = {
+	{ .name = "WorkedExample",
+	    .args = { "-d", "20240315", "Buy", "milk" },
+	    .read = { "VCALENDAR", "VCALENDAR/VERSION=1.0", "VCALENDAR/VTODO",
+		"VCALENDAR/VTODO/CATEGORIES=X-Unfiled",
+		"VCALENDAR/VTODO/DUE=20240315",
+		"VCALENDAR/VTODO/STATUS=NEEDS ACTION",
+		"VCALENDAR/VTODO/PRIORITY=1",
+		"VCALENDAR/VTODO/DESCRIPTION=Buy milk" } },
+	{ .name = "DescriptionFromStandardInput",
+	    .args = { "-n", "Tyres", "-d", "20241015" },
+	    .input = "Change tyres: winter set, 4 bolts each\n",
+	    .read = { "VCALENDAR", "VCALENDAR/VERSION=1.0", "VCALENDAR/VTODO",
+		"VCALENDAR/VTODO/CATEGORIES=X-Unfiled",
+		"VCALENDAR/VTODO/DUE=20241015",
+		"VCALENDAR/VTODO/STATUS=NEEDS ACTION",
+		"VCALENDAR/VTODO/PRIORITY=1",
+		"VCALENDAR/VTODO/DESCRIPTION=Change tyres: winter set, 4 bolts "
+		"each" } },
+};
 
 class TodoRead : public testing::TestWithParam<ReadCase>
 {
@@ -240,27 +267,21 @@ TEST_P(TodoRead, AsGiven)
 	expect_read("fmt-todo", GetParam());
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, TodoRead,
-    testing::Values(ReadCase{ "WorkedExample",
-			{ "-d", "20240315", "Buy", "milk" }, "",
-			{ "VCALENDAR", "VCALENDAR/VERSION=1.0",
-			    "VCALENDAR/VTODO",
-			    "VCALENDAR/VTODO/CATEGORIES=X-Unfiled",
-			    "VCALENDAR/VTODO/DUE=20240315",
-			    "VCALENDAR/VTODO/STATUS=NEEDS ACTION",
-			    "VCALENDAR/VTODO/PRIORITY=1",
-			    "VCALENDAR/VTODO/DESCRIPTION=Buy milk" } },
-	ReadCase{ "DescriptionFromStandardInput",
-	    { "-n", "Tyres", "-d", "20241015" },
-	    "Change tyres: winter set, 4 bolts each\n",
-	    { "VCALENDAR", "VCALENDAR/VERSION=1.0", "VCALENDAR/VTODO",
-		"VCALENDAR/VTODO/CATEGORIES=X-Unfiled",
-		"VCALENDAR/VTODO/DUE=20241015",
-		"VCALENDAR/VTODO/STATUS=NEEDS ACTION",
-		"VCALENDAR/VTODO/PRIORITY=1",
-		"VCALENDAR/VTODO/DESCRIPTION=Change tyres: winter set, 4 bolts "
-		"each" } }),
+INSTANTIATE_TEST_SUITE_P(Cases, TodoRead, testing::ValuesIn(todo_cases),
     CaseName());
+
+static const ReadCase phonecard_cases[] = {
+	{ .name = "WorkedExample",
+	    .args = { "-n", "Home", "-t", "555-0100" },
+	    .read = { "VCARD", "VCARD/VERSION=2.1", "VCARD/N", "VCARD/N/F=Home",
+		"VCARD/TEL=555-0100" } },
+	{ .name = "LongNameCut",
+	    .args = { "-n", "Annabelle Lee-Winterbottom", "-t",
+		"+47 555 0100" },
+	    .read = { "VCARD", "VCARD/VERSION=2.1", "VCARD/N",
+		"VCARD/N/F=Annabelle Lee-Winterbott",
+		"VCARD/TEL=+47 555 0100" } },
+};
 
 class PhonecardRead : public testing::TestWithParam<ReadCase>
 {
@@ -272,13 +293,4 @@ TEST_P(PhonecardRead, AsGiven)
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, PhonecardRead,
-    testing::Values(ReadCase{ "WorkedExample",
-			{ "-n", "Home", "-t", "555-0100" }, "",
-			{ "VCARD", "VCARD/VERSION=2.1", "VCARD/N",
-			    "VCARD/N/F=Home", "VCARD/TEL=555-0100" } },
-	ReadCase{ "LongNameCut",
-	    { "-n", "Annabelle Lee-Winterbottom", "-t", "+47 555 0100" }, "",
-	    { "VCARD", "VCARD/VERSION=2.1", "VCARD/N",
-		"VCARD/N/F=Annabelle Lee-Winterbott",
-		"VCARD/TEL=+47 555 0100" } }),
-    CaseName());
+    testing::ValuesIn(phonecard_cases), CaseName());

@@ -25,7 +25,7 @@ main(int argc, char *argv[])
 	const char *company = nullptr, *title = nullptr;
 	char name[OBJ_NAME_MAX + 1] = "";
 	bool card = false; /* a field option was given, even empty */
-	bool usage = false;
+	bool help = false, misuse = false;
 	int ch;
 
 	obj_start(argc, argv, "fmt-address");
@@ -70,18 +70,21 @@ main(int argc, char *argv[])
 			zip = optarg;
 			card = true;
 			break;
+		case 'h':
+			help = true;
+			break;
 		default:
-			usage = true;
+			misuse = true;
 			break;
 		}
 	}
-	if (usage)
+	if (help || misuse)
 		obj_usage("Format Palm Pilot address from stdin or command "
 			  "line\n"
 			  "Usage: %s [-a addr] [-c city] [-C country] "
 			  "[-f first-name] [-l last-name] [-n obj-name] "
 			  "[-o company] [-s state] [-t title] [-z zip]\n",
-		    0);
+		    misuse ? 1 : 0);
 
 	textbuf_init();
 	if (!card) {

@@ -2,16 +2,16 @@
  * fmt-database: a Palm database file (PDB or PRC), sent unchanged under
  * the database's own name.
  *
- * The file is streamed: one chunk at a time is read and written out as a
- * Body header before the next is read, so memory stays the same whatever
- * the file's size.
+ * The file is streamed: a block at a time is read and written out as Body
+ * headers before the next is read, so memory stays the same whatever the
+ * file's size.
  */
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 
 #include "objstream.h"
@@ -20,33 +20,27 @@
 static constexpr size_t CHUNK = 500;
 
 /*
- * Large input buffer, for the same reason as standard output's: 500-byte
- * reads would otherwise cost a system call every few kilobytes.  Some libcs
- * ignore the size unless they are handed the buffer.
+ * Large reads, for the same reason as standard output's large writes:
+ * 500-byte reads would cost a system call every few kilobytes.
  */
-static char in_buffer[128 * 1024];
+static unsigned char in_buffer[128 * 1024];
 
 /*
- * fread gives a short count only at the end of the file or on an error,
- * and an error must not pass for the end: the receiver would take a
- * truncated database for a whole one.  The run ends before the End-of-Body
- * header is written.
+ * An error must not pass for the end of the file: the receiver would take
+ * a truncated database for a whole one.  The run ends before the
+ * End-of-Body header is written.
  */
-static size_t
-read_chunk(FILE *fp, char *chunk, const char *path)
+[[noreturn]] static void
+read_failed(const char *path, const char *reason)
 {
-	size_t n = fread(chunk, 1, CHUNK, fp);
-
-	if (n < CHUNK && ferror(fp))
-		obj_fatal("cannot read `%s': %s", path, strerror(errno));
-	return n;
+	obj_fatal("cannot read `%s': %s", obj_shown(path), reason);
 }
 
 int
 main(int argc, char *argv[])
 {
 	uint32_t creator = hdr_code("lnch");
-	bool usage = false;
+	bool help = false, misuse = false;
 	int ch;
 
 	obj_start(argc, argv, "fmt-database");
@@ -58,51 +52,103 @@ main(int argc, char *argv[])
 		case 'z':
 			creator = hdr_code("zrCT");
 			break;
+		case 'h':
+			help = true;
+			break;
 		default:
-			usage = true;
+			misuse = true;
 			break;
 		}
 	}
-	if (usage || argc - optind != 1)
+	if (help || misuse || argc - optind != 1)
 		obj_usage("Format Palm Pilot PDB or PRC file\n"
 			  "Usage: %s [-lz] pdb-file\n",
-		    0);
+		    help && !misuse ? 0 : 1);
 
 	const char *path = argv[optind];
-	FILE *fp = fopen(path, "rb");
-	if (fp == nullptr)
-		obj_fatal("cannot open `%s': %s", path, strerror(errno));
-	setvbuf(fp, in_buffer, _IOFBF, sizeof(in_buffer));
+	int fd;
+	while ((fd = open(path, O_RDONLY)) < 0 && errno == EINTR)
+		continue;
+	if (fd < 0)
+		obj_fatal("cannot open `%s': %s", obj_shown(path),
+		    strerror(errno));
+
+	struct stat st, out;
+	bool known = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
 
 	/*
-	 * A Palm database begins with its name, NUL-terminated, in a field of
-	 * 32 bytes.  Any other file is sent all the same, under whatever
-	 * precedes its first NUL, or all of the first chunk when it holds
-	 * none.
+	 * A file that is also standard output (fmt-database f >> f) would
+	 * read back what it has just written, and grow until the disk is
+	 * full.  (When the caller closed standard output, the file itself
+	 * may have become descriptor 1; writing then fails on its own.)
 	 */
-	char chunk[CHUNK];
-	size_t n = read_chunk(fp, chunk, path);
-	hdr_name(chunk, (int)strnlen(chunk, n));
+	if (known && fd != STDOUT_FILENO && fstat(STDOUT_FILENO, &out) == 0 &&
+	    out.st_dev == st.st_dev && out.st_ino == st.st_ino)
+		read_failed(path, "input file is output file");
 
 	/*
 	 * Only a regular file has a size known in advance, and a size that
 	 * 32 bits cannot hold would be sent wrong; a wrong length is worse
-	 * than none, so such files go without a Length header.
+	 * than none, so such files go without a Length header.  A file with
+	 * a Length header must then hold exactly that many bytes: one that
+	 * shrinks or grows while it is read, or one whose size says nothing
+	 * of its contents (as in /proc), would make an object that lies.
 	 */
-	struct stat st;
-	if (fstat(fileno(fp), &st) == 0 && S_ISREG(st.st_mode) &&
-	    st.st_size <= (off_t)UINT32_MAX)
-		hdr_length((uint32_t)st.st_size);
-	hdr_creator(creator);
+	bool counted = known && st.st_size <= (off_t)UINT32_MAX;
+	uint64_t length = counted ? (uint64_t)st.st_size : 0;
+	const char *changed = "file size changed while reading";
 
-	while (n > 0) {
-		hdr_body(chunk, (int)n);
+	size_t held = 0; /* bytes read and not yet sent */
+	uint64_t total = 0; /* bytes read in all */
+	bool end = false, named = false;
+	for (;;) {
+		/*
+		 * Whole chunks only, but for the last: a pipe's short read
+		 * is not the end of the file.
+		 */
+		while (!end && held < CHUNK) {
+			ssize_t n = obj_read(fd, in_buffer + held,
+			    sizeof(in_buffer) - held);
+			if (n < 0)
+				read_failed(path, strerror(errno));
+			end = n == 0;
+			held += (size_t)n;
+			total += (size_t)n;
+			if (counted &&
+			    (total > length || (end && total < length)))
+				read_failed(path, changed);
+		}
+		if (!named) {
+			/*
+			 * A Palm database begins with its name,
+			 * NUL-terminated, in a field of 32 bytes.  Any other
+			 * file is sent all the same, under whatever precedes
+			 * its first NUL, or all of the first chunk when it
+			 * holds none.
+			 */
+			size_t first = held < CHUNK ? held : CHUNK;
+			hdr_name(in_buffer,
+			    (int)strnlen((const char *)in_buffer, first));
+			if (counted)
+				hdr_length((uint32_t)length);
+			hdr_creator(creator);
+			named = true;
+		}
+		size_t at = 0;
+		for (; held - at >= CHUNK; at += CHUNK)
+			hdr_body(in_buffer + at, (int)CHUNK);
+		if (end) {
+			if (held > at)
+				hdr_body(in_buffer + at, (int)(held - at));
+			break;
+		}
 		/* No use reading on when nothing more can be written. */
 		if (out_error() != 0)
 			return obj_finish();
-		n = read_chunk(fp, chunk, path);
+		memmove(in_buffer, in_buffer + at, held - at);
+		held -= at;
 	}
-	hdr_end_of_body(chunk, 0);
-	fclose(fp);
+	hdr_end_of_body(in_buffer, 0);
+	close(fd);
 	return obj_finish();
 }

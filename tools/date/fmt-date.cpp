@@ -14,7 +14,7 @@ main(int argc, char *argv[])
 	const char *name = nullptr, *date_arg = nullptr, *time_arg = nullptr;
 	char date[CALARG_DATE_SIZE];
 	char start[CALARG_TIME_SIZE], end[CALARG_TIME_SIZE];
-	bool usage = false;
+	bool help = false, misuse = false;
 	int ch;
 
 	obj_start(argc, argv, "fmt-date");
@@ -29,16 +29,19 @@ main(int argc, char *argv[])
 		case 'n':
 			name = optarg;
 			break;
+		case 'h':
+			help = true;
+			break;
 		default:
-			usage = true;
+			misuse = true;
 			break;
 		}
 	}
-	if (usage)
+	if (help || misuse)
 		obj_usage("Format Palm Pilot date from stdin or command line\n"
 			  "Usage: %s [-n name] [-d [[[cc]yy]mm]dd] "
 			  "[-t hh[mm]-hh[mm]] [text ...]\n",
-		    0);
+		    misuse ? 1 : 0);
 
 	/* Both arguments are judged before anything is built. */
 	calarg_date(date_arg, date);

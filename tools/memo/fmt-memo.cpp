@@ -10,7 +10,7 @@ int
 main(int argc, char *argv[])
 {
 	const char *name = nullptr;
-	bool usage = false;
+	bool help = false, misuse = false;
 	int ch;
 
 	obj_start(argc, argv, "fmt-memo");
@@ -19,15 +19,18 @@ main(int argc, char *argv[])
 		case 'n':
 			name = optarg;
 			break;
+		case 'h':
+			help = true;
+			break;
 		default:
-			usage = true;
+			misuse = true;
 			break;
 		}
 	}
-	if (usage)
+	if (help || misuse)
 		obj_usage("Format Palm Pilot memo from stdin or command line\n"
 			  "Usage: %s [-n name] [text ...]\n",
-		    0);
+		    misuse ? 1 : 0);
 
 	textbuf_init();
 	if (optind < argc) {

@@ -12,7 +12,7 @@ int
 main(int argc, char *argv[])
 {
 	const char *name = nullptr, *tel = nullptr;
-	bool usage = false;
+	bool help = false, misuse = false;
 	int ch;
 
 	obj_start(argc, argv, "fmt-phonecard");
@@ -24,16 +24,19 @@ main(int argc, char *argv[])
 		case 't':
 			tel = optarg;
 			break;
+		case 'h':
+			help = true;
+			break;
 		default:
-			usage = true;
+			misuse = true;
 			break;
 		}
 	}
-	if (usage || name == nullptr || tel == nullptr)
+	if (help || misuse || name == nullptr || tel == nullptr)
 		obj_usage("Format Nokia telephone number from stdin or command "
 			  "line\n"
 			  "Usage: %s -n name -t tel\n",
-		    0);
+		    help && !misuse ? 0 : 1);
 
 	/*
 	 * The cut name goes into the card and, with ".vcf" after it, names

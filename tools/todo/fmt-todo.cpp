@@ -12,7 +12,7 @@ main(int argc, char *argv[])
 {
 	const char *name = nullptr, *date_arg = nullptr;
 	char date[CALARG_DATE_SIZE];
-	bool usage = false;
+	bool help = false, misuse = false;
 	int ch;
 
 	obj_start(argc, argv, "fmt-todo");
@@ -24,16 +24,19 @@ main(int argc, char *argv[])
 		case 'd':
 			date_arg = optarg;
 			break;
+		case 'h':
+			help = true;
+			break;
 		default:
-			usage = true;
+			misuse = true;
 			break;
 		}
 	}
-	if (usage)
+	if (help || misuse)
 		obj_usage(
 		    "Format Palm Pilot todo item from stdin or command line\n"
 		    "Usage: %s [-n name] [-d [[[cc]yy]mm]dd] [text ...]\n",
-		    0);
+		    misuse ? 1 : 0);
 
 	calarg_date(date_arg, date);
 
