@@ -8,8 +8,11 @@
  * among them), 2 for a textbuf_read_stream of the next control >> 2 bytes,
  * 3 for a textbuf_read_stream of all the rest.
  *
- * After every operation the capacity, length and last_was_cr are those of
- * the rule that single appends follow.  At the end, and again after
+ * Strings and standard input go the buffer's bulk way, which copies the runs
+ * between line ends whole and stores line ends in place; single appends are
+ * the rule it must keep.  So after every operation the capacity, length and
+ * last_was_cr are those of single appends, the growth points that fall
+ * inside a run or between a CR and its LF included.  At the end, and after
  * textbuf_finish: every LF in the text follows a CR, every CR is followed by
  * an LF but for a last one, which last_was_cr then marks (and which
  * textbuf_finish completes), and the text with its line ends folded is the

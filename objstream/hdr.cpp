@@ -1,10 +1,12 @@
 /*
  * The object header writer: one operation per OBEX header, all of them
- * writing to standard output, numbers high byte first.
+ * writing to standard output through its buffer (out_*), numbers high
+ * byte first.
  */
 #include "objstream.h"
 
-void
+/* The low 16 bits of value, high byte first. */
+static void
 put_u16(unsigned value)
 {
 	out_byte((value >> 8) & 0xFF);
@@ -24,17 +26,17 @@ hdr_unicode(int id, const void *text, int count)
 }
 
 void
-hdr_bytes(int number, const void *data, int count)
+hdr_bytes(int id, const void *data, int count)
 {
-	out_byte((number | HDR_KIND_BYTES) & 0xFF);
+	out_byte((id | HDR_KIND_BYTES) & 0xFF);
 	put_u16((unsigned)count + 3);
 	out_bytes(data, (size_t)count);
 }
 
 void
-hdr_quad(int number, uint32_t value)
+hdr_quad(int id, uint32_t value)
 {
-	out_byte((number | HDR_KIND_QUAD) & 0xFF);
+	out_byte((id | HDR_KIND_QUAD) & 0xFF);
 	put_u16(value >> 16);
 	put_u16(value & 0xFFFF);
 }
@@ -54,31 +56,31 @@ hdr_description(const void *text, int count)
 void
 hdr_length(uint32_t value)
 {
-	hdr_quad(HDR_LENGTH & ~HDR_KIND_MASK, value);
+	hdr_quad(HDR_LENGTH, value);
 }
 
 void
 hdr_time(uint32_t value)
 {
-	hdr_quad(HDR_TIME & ~HDR_KIND_MASK, value);
+	hdr_quad(HDR_TIME, value);
 }
 
 void
 hdr_creator(uint32_t value)
 {
-	hdr_quad(HDR_CREATOR & ~HDR_KIND_MASK, value);
+	hdr_quad(HDR_CREATOR, value);
 }
 
 void
 hdr_body(const void *data, int count)
 {
-	hdr_bytes(HDR_BODY & ~HDR_KIND_MASK, data, count);
+	hdr_bytes(HDR_BODY, data, count);
 }
 
 void
 hdr_end_of_body(const void *data, int count)
 {
-	hdr_bytes(HDR_END_OF_BODY & ~HDR_KIND_MASK, data, count);
+	hdr_bytes(HDR_END_OF_BODY, data, count);
 }
 
 void

@@ -1,7 +1,7 @@
 /*
- * What every program does around its object: the name for messages,
- * POSIX option parsing, the usage text, fatal errors and the final check
- * that standard output really received the object.
+ * What every program does around its object: the name for messages, the
+ * usage text, fatal errors and the final check that standard output really
+ * received the object.
  */
 #include <unistd.h>
 
@@ -27,35 +27,6 @@ obj_start(int argc, char *const argv[], const char *own_name)
 		progname = argv[0];
 	else
 		progname = own_name;
-}
-
-int
-obj_getopt(int argc, char *const argv[], const char *optstring)
-{
-#if defined(__GLIBC__)
-	/*
-	 * glibc moves options from behind the words unless the option string
-	 * begins with '+'.  Other libcs never reorder, and would take a '+'
-	 * for an option letter, so only glibc is told.
-	 */
-	static const char *seen;
-	static char posix[64];
-
-	if (optstring != seen) {
-		/*
-		 * Copied by hand: each library function a program calls for
-		 * the first time costs it a symbol lookup at start-up.
-		 */
-		size_t n = 0;
-		posix[0] = '+';
-		for (; optstring[n] != '\0' && n < sizeof(posix) - 2; n++)
-			posix[n + 1] = optstring[n];
-		posix[n + 1] = '\0';
-		seen = optstring;
-	}
-	optstring = posix;
-#endif
-	return getopt(argc, argv, optstring);
 }
 
 const char *

@@ -2,18 +2,20 @@
  * Object stream module: everything the fmt-* programs share.
  *
  * An object is a bare run of OBEX headers on standard output.  The header
- * writer (hdr_*) puts them there through the output buffer (out_*), the
- * only code that writes to standard output; the text buffer (textbuf_*)
- * collects a payload with CR LF line ends; the process helpers (obj_*)
- * carry the invocation name, the option parser, reads and writes that any
- * descriptor a caller hands over survives, and the end-of-run check of
- * standard output that every program needs.
+ * writer (hdr_*) puts them there through the output buffer (out_*), which
+ * is the only code that writes to standard output, for fmt-dump's report
+ * as for the objects; the text buffer (textbuf_*) collects a payload with
+ * CR LF line ends; the process helpers (obj_*) carry the invocation name,
+ * the option parser, reads and writes that any descriptor a caller hands
+ * over survives, and the end-of-run check of standard output that every
+ * program needs.
  */
 #ifndef OBJSTREAM_H
 #define OBJSTREAM_H
 
 #include <sys/types.h>
 #include <sys/uio.h>
+#include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -66,10 +68,15 @@ hdr_code(const char (&s)[5])
 	    (uint32_t)(unsigned char)s[2] << 8 | (uint32_t)(unsigned char)s[3];
 }
 
-void put_u16(unsigned value);
+/*
+ * The generic writers take a header's identifier (HDR_*).  hdr_bytes and
+ * hdr_quad set the kind bits of theirs themselves, so the header's number
+ * alone (its low six bits) gives the same byte; hdr_unicode writes the
+ * identifier as it is given.
+ */
 void hdr_unicode(int id, const void *text, int count);
-void hdr_bytes(int number, const void *data, int count);
-void hdr_quad(int number, uint32_t value);
+void hdr_bytes(int id, const void *data, int count);
+void hdr_quad(int id, uint32_t value);
 void hdr_name(const void *text, int count);
 void hdr_description(const void *text, int count);
 void hdr_length(uint32_t value);
@@ -135,7 +142,6 @@ void textbuf_put_words(int argc, char *const argv[], int first);
  * Process helpers:
  * - obj_start records the name for messages: the invocation name, or the
  *   program's own when the argument vector is empty;
- * - obj_getopt is getopt(3) in its POSIX manner on every libc;
  * - obj_shown is a text for a message with its control bytes shown as
  *   escapes (\n, \r, \t, \xNN), so that a file name cannot move the cursor
  *   or split the message; it is valid until the next call;
@@ -147,12 +153,25 @@ void textbuf_put_words(int argc, char *const argv[], int first);
  *   ends the process with status 1 if anything could not be written.
  */
 void obj_start(int argc, char *const argv[], const char *own_name);
-int obj_getopt(int argc, char *const argv[], const char *optstring);
 const char *obj_shown(const char *text);
 int obj_namelen(const char *name);
 [[noreturn]] void obj_usage(const char *lines, int status);
 [[noreturn]] void obj_fatal(const char *fmt, ...)
     __attribute__((format(printf, 1, 2)));
 int obj_finish();
+
+/*
+ * getopt(3) in its POSIX manner on every libc: options end at the first
+ * word that is not one, and nothing is reordered.  glibc moves options from
+ * behind the words unless the option string begins with '+'; other libcs
+ * never do, and would take a '+' for an option letter, so only glibc is
+ * told.  A macro, so that the '+' joins the option string, which must be a
+ * literal, when the program is compiled.
+ */
+#if defined(__GLIBC__)
+#define obj_getopt(argc, argv, optstring) getopt((argc), (argv), "+" optstring)
+#else
+#define obj_getopt(argc, argv, optstring) getopt((argc), (argv), "" optstring)
+#endif
 
 #endif

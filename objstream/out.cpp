@@ -33,6 +33,13 @@ static unsigned char out_buffer[128 * 1024];
 static size_t out_held;
 
 /*
+ * A run this long gains nothing from the buffer: it goes out from where it
+ * lies, behind what is held, instead of being copied in first.  The full
+ * Body headers of a long text payload are such runs.
+ */
+static constexpr size_t OUT_DIRECT_MIN = 16 * 1024;
+
+/*
  * Whether to try again after a call on fd failed with errno: after a
  * signal at once, and on a non-blocking descriptor once it is ready.
  */
@@ -127,12 +134,12 @@ out_byte(int c)
 void
 out_bytes(const void *data, size_t count)
 {
-	if (count <= sizeof(out_buffer) - out_held) {
+	if (count < OUT_DIRECT_MIN && count <= sizeof(out_buffer) - out_held) {
 		memcpy(out_buffer + out_held, data, count);
 		out_held += count;
 		return;
 	}
-	/* Too much to hold: what is held, then the run itself, at once. */
+	/* What is held, then the run itself, at once. */
 	struct iovec iov[2] = { { out_buffer, out_held },
 		{ const_cast<void *>(data), count } };
 	if (out_errno == 0 && !obj_writev(STDOUT_FILENO, iov, 2))

@@ -68,17 +68,23 @@ TEST(Header, WritesExactBytes)
 		{ "length top bit only", [] { hdr_length(0x80000000u); },
 		    "C3 80 00 00 00" },
 		{ "time", [] { hdr_time(0x01020304); }, "C4 01 02 03 04" },
-		{ "quad adds the kind bits", [] { hdr_quad(0x0F, 1); },
-		    "CF 00 00 00 01" },
+		{ "quad takes the identifier, or adds its kind bits",
+		    [] {
+			    hdr_quad(HDR_CREATOR, 1);
+			    hdr_quad(0x0F, 1);
+		    },
+		    "CF 00 00 00 01 CF 00 00 00 01" },
 		{ "end of body hi CR LF", [] { hdr_end_of_body("hi\r\n", 4); },
 		    "49 00 07 68 69 0D 0A" },
 		{ "end of body empty", [] { hdr_end_of_body("", 0); },
 		    "49 00 03" },
 		{ "body", [] { hdr_body("\0\xFF", 2); }, "48 00 05 00 FF" },
-		{ "bytes adds the kind bits", [] { hdr_bytes(0x09, "", 0); },
-		    "49 00 03" },
-		{ "u16 drops the higher bits", [] { put_u16(0x12345); },
-		    "23 45" },
+		{ "bytes takes the identifier, or adds its kind bits",
+		    [] {
+			    hdr_bytes(HDR_END_OF_BODY, "", 0);
+			    hdr_bytes(0x09, "", 0);
+		    },
+		    "49 00 03 49 00 03" },
 	};
 	for (const auto &c : cases)
 		EXPECT_EQ(printable(captured(c.write)), printable(hex(c.bytes)))
@@ -260,8 +266,8 @@ TEST(Textbuf, BulkAppendsGrowExactlyAsSingleBytesWould)
 {
 	/*
 	 * Runs of every length around the first growth point, after a lone
-	 * CR or after a line end at each offset of a 32-byte step, ended by
-	 * each kind of line end, with or without text after it.
+	 * CR or after a line end at each of 32 offsets, ended by each kind of
+	 * line end, with or without text after it.
 	 */
 	std::vector<std::string> prefixes{ "\r" };
 	for (size_t j = 0; j < 32; j++)
@@ -285,11 +291,10 @@ TEST(Textbuf, BulkAppendsGrowExactlyAsSingleBytesWould)
 TEST(Textbuf, BulkAppendsMatchSingleAppendsOnAnyBytes)
 {
 	/*
-	 * Texts dense in line ends and in the control bytes that look like
-	 * them to a coarse search (tab, VT, FF, BS, SI), with NUL and plain
-	 * runs, of lengths across several growth points.  Standard input,
-	 * strings in pieces, and single appends must all agree, the capacity
-	 * and a waiting CR included.
+	 * Texts dense in line ends and in other control bytes (tab, VT, FF,
+	 * BS, SI), with NUL and plain runs, of lengths across several growth
+	 * points.  Standard input, strings in pieces, and single appends must
+	 * all agree, the capacity and a waiting CR included.
 	 */
 	static const char alphabet[] = "\r\n\t\x0b\x0c\x08\x0f\xff";
 	uint32_t seed = 12345;
@@ -329,6 +334,37 @@ TEST(Textbuf, BulkAppendsMatchSingleAppendsOnAnyBytes)
 		}
 		EXPECT_EQ(state(), expected) << "round " << round;
 	}
+}
+
+TEST(TextbufDeathTest, ATextPastTheLargestBlockIsTooLongNotOutOfMemory)
+{
+	/*
+	 * The block stops doubling at 1 GiB, where any text of up to
+	 * 2^30 - 2 bytes fits; an append that finds that much held and needs
+	 * more room ends the program with the limit.  The buffer is put at
+	 * the limit by hand: nothing is stored before the refusal.
+	 */
+	auto at_limit = [] {
+		char *argv[] = { const_cast<char *>("fmt-memo"), nullptr };
+		obj_start(1, argv, "fmt-memo");
+		fresh();
+		textbuf.capacity = INT32_C(1) << 30;
+		textbuf.length = textbuf.capacity - 2;
+	};
+	const char *message =
+	    "^fmt-memo: text too long: more than 1073741822 bytes\n$";
+	EXPECT_EXIT(
+	    {
+		    at_limit();
+		    textbuf_putc('x');
+	    },
+	    testing::ExitedWithCode(1), message);
+	EXPECT_EXIT(
+	    {
+		    at_limit();
+		    textbuf_puts("x");
+	    },
+	    testing::ExitedWithCode(1), message);
 }
 
 TEST(Textbuf, WordsAreJoinedBySpacesThatCompleteALoneCr)
