@@ -164,17 +164,17 @@ int obj_namelen(const char *name);
 int obj_finish();
 
 /*
- * getopt(3) in its POSIX manner on every libc: options end at the first
- * word that is not one, and nothing is reordered.  glibc moves options from
- * behind the words unless the option string begins with '+'; other libcs
- * never do, and would take a '+' for an option letter, so only glibc is
- * told.  A macro, so that the '+' joins the option string, which must be a
- * literal, when the program is compiled.
+ * An option string for getopt(3) that keeps it to its POSIX manner on every
+ * libc: options end at the first word that is not one, and nothing is
+ * reordered.  glibc moves options from behind the words unless the string
+ * begins with '+'; other libcs never do, and would take a '+' for an option
+ * letter, so only glibc is told.  The string must be a literal: the '+'
+ * joins it when the program is compiled.
  */
 #if defined(__GLIBC__)
-#define obj_getopt(argc, argv, optstring) getopt((argc), (argv), "+" optstring)
+#define OBJ_OPTIONS(s) "+" s
 #else
-#define obj_getopt(argc, argv, optstring) getopt((argc), (argv), "" optstring)
+#define OBJ_OPTIONS(s) "" s
 #endif
 
 #endif

@@ -29,7 +29,8 @@ main(int argc, char *argv[])
 	int ch;
 
 	obj_start(argc, argv, "fmt-address");
-	while ((ch = obj_getopt(argc, argv, "a:c:C:f:l:n:o:s:t:z:h")) != -1) {
+	while ((ch = getopt(argc, argv,
+		    OBJ_OPTIONS("a:c:C:f:l:n:o:s:t:z:h"))) != -1) {
 		switch (ch) {
 		case 'a':
 			street = optarg;

@@ -44,7 +44,7 @@ main(int argc, char *argv[])
 	int ch;
 
 	obj_start(argc, argv, "fmt-database");
-	while ((ch = obj_getopt(argc, argv, "hlz")) != -1) {
+	while ((ch = getopt(argc, argv, OBJ_OPTIONS("hlz"))) != -1) {
 		switch (ch) {
 		case 'l':
 			creator = hdr_code("lnch");

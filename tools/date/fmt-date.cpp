@@ -18,7 +18,7 @@ main(int argc, char *argv[])
 	int ch;
 
 	obj_start(argc, argv, "fmt-date");
-	while ((ch = obj_getopt(argc, argv, "d:t:n:h")) != -1) {
+	while ((ch = getopt(argc, argv, OBJ_OPTIONS("d:t:n:h"))) != -1) {
 		switch (ch) {
 		case 'd':
 			date_arg = optarg;

@@ -177,7 +177,7 @@ main(int argc, char *argv[])
 	int ch;
 
 	obj_start(argc, argv, "fmt-dump");
-	while ((ch = obj_getopt(argc, argv, "ph")) != -1) {
+	while ((ch = getopt(argc, argv, OBJ_OPTIONS("ph"))) != -1) {
 		switch (ch) {
 		case 'p':
 			raw = true;

@@ -14,7 +14,7 @@ main(int argc, char *argv[])
 	int ch;
 
 	obj_start(argc, argv, "fmt-memo");
-	while ((ch = obj_getopt(argc, argv, "n:h")) != -1) {
+	while ((ch = getopt(argc, argv, OBJ_OPTIONS("n:h"))) != -1) {
 		switch (ch) {
 		case 'n':
 			name = optarg;

@@ -16,7 +16,7 @@ main(int argc, char *argv[])
 	int ch;
 
 	obj_start(argc, argv, "fmt-phonecard");
-	while ((ch = obj_getopt(argc, argv, "n:t:h")) != -1) {
+	while ((ch = getopt(argc, argv, OBJ_OPTIONS("n:t:h"))) != -1) {
 		switch (ch) {
 		case 'n':
 			name = optarg;

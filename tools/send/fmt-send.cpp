@@ -145,7 +145,7 @@ main(int argc, char *argv[])
 	int ch;
 
 	obj_start(argc, argv, "fmt-send");
-	while ((ch = obj_getopt(argc, argv, "vm:w:h")) != -1) {
+	while ((ch = getopt(argc, argv, OBJ_OPTIONS("vm:w:h"))) != -1) {
 		switch (ch) {
 		case 'v':
 			verbose = true;

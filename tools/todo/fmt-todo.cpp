@@ -16,7 +16,7 @@ main(int argc, char *argv[])
 	int ch;
 
 	obj_start(argc, argv, "fmt-todo");
-	while ((ch = obj_getopt(argc, argv, "n:d:h")) != -1) {
+	while ((ch = getopt(argc, argv, OBJ_OPTIONS("n:d:h"))) != -1) {
 		switch (ch) {
 		case 'n':
 			name = optarg;
