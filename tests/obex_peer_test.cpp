@@ -701,17 +701,6 @@ want_of(std::string_view object)
 	return w;
 }
 
-static std::string
-output_of(const char *program, std::vector<std::string> args,
-    std::string input = "")
-{
-	RunOptions options;
-	options.input = input;
-	RunResult r = run_program(program, args, options);
-	EXPECT_EQ(r.status, 0) << program << ": " << r.err;
-	return r.out;
-}
-
 /* Every program's object, one after another in one connection. */
 TEST(ObexStream, EveryProgramInOneConnection)
 {

@@ -184,6 +184,17 @@ run_program(std::string_view name, const std::vector<std::string> &args,
 }
 
 std::string
+output_of(std::string_view name, const std::vector<std::string> &args,
+    const std::string &input)
+{
+	RunOptions options;
+	options.input = input;
+	RunResult r = run_program(name, args, options);
+	EXPECT_EQ(r.status, 0) << name << ": " << r.err;
+	return r.out;
+}
+
+std::string
 hex(std::string_view text)
 {
 	std::string bytes;

@@ -48,6 +48,13 @@ RunResult run_program(std::string_view name,
     const std::vector<std::string> &args, const RunOptions &options = {});
 
 /*
+ * The standard output of a program run that must succeed: a run that
+ * exits with another status fails the test, with its standard error.
+ */
+std::string output_of(std::string_view name,
+    const std::vector<std::string> &args, const std::string &input = "");
+
+/*
  * The same in two steps, for a test that acts while the program runs (on
  * the pipes it handed over as stdin_fd or stdout_fd, which it should
  * create with O_CLOEXEC, so that the program holds no other end open).

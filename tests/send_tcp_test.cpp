@@ -86,17 +86,6 @@ run_in_namespace(const std::string &dir, const std::string &dest,
 	return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-std::string
-output_of(const char *program, std::vector<std::string> args,
-    std::string input = "")
-{
-	RunOptions options;
-	options.input = input;
-	RunResult r = run_program(program, args, options);
-	EXPECT_EQ(r.status, 0) << program << ": " << r.err;
-	return r.out;
-}
-
 /* Each program's object, with the name obex_tcp stores it under. */
 struct Stored {
 	std::string name;
