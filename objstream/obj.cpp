@@ -42,6 +42,12 @@ obj_start(int argc, char *argv[], const char *own_name)
 }
 
 const char *
+obj_name()
+{
+	return progname;
+}
+
+const char *
 obj_shown(const char *text)
 {
 	static char shown[4 * 4096 + 1];

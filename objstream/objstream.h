@@ -142,7 +142,7 @@ void textbuf_put_words(int argc, char *const argv[], int first);
  * Process helpers:
  * - obj_start records the name for messages: the invocation name, or the
  *   program's own when the argument vector or argv[0] is empty (then put
- *   in argv[0] too, for getopt's diagnostics);
+ *   in argv[0] too, for getopt's diagnostics); obj_name gives it back;
  * - obj_shown is a text for a message with its control bytes shown as
  *   escapes (\n, \r, \t, \xNN), so that a file name cannot move the cursor
  *   or split the message; it is valid until the next call;
@@ -156,6 +156,7 @@ void textbuf_put_words(int argc, char *const argv[], int first);
  *   ends the process with status 1 if anything could not be written.
  */
 void obj_start(int argc, char *argv[], const char *own_name);
+const char *obj_name();
 const char *obj_shown(const char *text);
 int obj_namelen(const char *name);
 [[noreturn]] void obj_usage(const char *lines, int status);

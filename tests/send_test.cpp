@@ -27,6 +27,7 @@
 #include <gtest/gtest.h>
 
 #include "runner.h"
+#include "send.h"
 
 namespace
 {
@@ -134,9 +135,12 @@ finish_send(const Child &c)
 	return r;
 }
 
-/* Bytes from fd within 10 s: the whole of one request, or "" at the end. */
+/*
+ * Bytes from fd within 10 s: the whole of one request, or "" at the end;
+ * `slow` reads it as a slow line would carry it.
+ */
 std::string
-read_request(int fd)
+read_request(int fd, bool slow = false)
 {
 	std::string p;
 	size_t want = 3;
@@ -144,9 +148,12 @@ read_request(int fd)
 		struct pollfd pf = { fd, POLLIN, 0 };
 		if (poll(&pf, 1, 10000) <= 0)
 			return "";
+		if (slow)
+			std::this_thread::sleep_for(
+			    std::chrono::milliseconds(100));
 		char buf[65536];
-		ssize_t n =
-		    read(fd, buf, std::min(sizeof(buf), want - p.size()));
+		size_t most = slow ? 4096 : sizeof(buf);
+		ssize_t n = read(fd, buf, std::min(most, want - p.size()));
 		if (n <= 0)
 			return "";
 		p.append(buf, (size_t)n);
@@ -169,14 +176,20 @@ write_all(int fd, std::string_view bytes)
 	}
 }
 
-/* What the device does at a PUT packet, counted from 1 over all PUTs. */
-enum Act { ANSWER, SILENCE, HANG_UP };
+/*
+ * What the device does at a PUT packet, counted from 1 over all PUTs: it
+ * answers, stays silent after reading it, hangs up, or stops reading
+ * before it (and holds the link open until fmt-send is done).
+ */
+enum Act { ANSWER, SILENCE, HANG_UP, STALL };
 
 struct Script {
 	std::string connect_response = connected(65535);
 	int at = 0; /* the PUT packet that gets `act` or `refusal` */
 	Act act = ANSWER;
 	int refusal = 0; /* its response code, if it is answered */
+	/* Reads 4 KiB at a time, ten times a second: a slow line. */
+	bool slow = false;
 };
 
 /* What the device saw. */
@@ -195,7 +208,10 @@ play(int fd, const Script &script)
 	Seen seen;
 	int puts = 0;
 	for (;;) {
-		std::string req = read_request(fd);
+		if (script.act == STALL && !seen.requests.empty() &&
+		    puts + 1 == script.at)
+			break;
+		std::string req = read_request(fd, script.slow);
 		if (req.empty())
 			break;
 		char code[8];
@@ -245,13 +261,22 @@ exchange(const std::vector<std::string> &options, const std::string &input,
 	}
 	/* Only fmt-send's end goes to fmt-send. */
 	fcntl(sv[1], F_SETFD, 0);
+	/* A device that reads slowly, or not at all, must hold it up. */
+	if (script.slow || script.act == STALL) {
+		int size = 4096;
+		setsockopt(sv[1], SOL_SOCKET, SO_SNDBUF, &size, sizeof(size));
+	}
 	std::vector<std::string> args = options;
 	args.push_back("fd:" + std::to_string(sv[1]));
 	Child child = start_send(args, input);
 	close(sv[1]);
 	Seen seen = play(sv[0], script);
-	close(sv[0]);
-	return { finish_send(child), seen };
+	if (script.act != STALL)
+		close(sv[0]);
+	RunResult run = finish_send(child);
+	if (script.act == STALL)
+		close(sv[0]);
+	return { run, seen };
 }
 
 /* The payload of a PUT: its Body and End-of-Body data, and the rest. */
@@ -354,6 +379,20 @@ TEST(SendScripted, EchoesTheConnectionId)
 		EXPECT_EQ(o.seen.requests[i].compare(3, 5, cid) == 0, first)
 		    << "request " << i;
 	}
+}
+
+/*
+ * A slow line: the time allowed runs from the last byte the device took,
+ * not from the start of a packet that takes longer than that to carry.
+ */
+TEST(SendScripted, WaitsForASlowLine)
+{
+	Script script;
+	script.slow = true;
+	Outcome o = exchange({ "-w", "1" }, memo_object(70000), script);
+	EXPECT_EQ(o.run.err, "");
+	EXPECT_EQ(o.run.status, 0);
+	EXPECT_EQ(o.seen.log, "80 02 82 81");
 }
 
 /* The lesser of the two sizes, and the payload whole across packets. */
@@ -469,6 +508,24 @@ const Fault faults[] = {
 	    .err = "fmt-send: the device answered Success (0xA0) to a packet "
 		   "of object 1, not Continue\n",
 	    .log = "80 02 81" },
+	/* A refusal ends the PUT: nothing is left to ABORT. */
+	{ .name = "RefusedAtAPacketOfHeadersAlone",
+	    .input = name_header(std::string(122, 'n')) +
+		hex("CF 6D 65 6D 6F 49 00 03"),
+	    .script = { .connect_response = connected(255),
+		.at = 1,
+		.refusal = 0xC3 },
+	    .err = "fmt-send: the device refused `" + std::string(95, 'n') +
+		"': Forbidden (0xC3)\n",
+	    .log = "80 02 81" },
+	/* Continue to the final packet leaves the PUT open: ABORT it. */
+	{ .name = "ContinueToTheFinalPacket",
+	    .input = shopping,
+	    .script = { .at = 1, .refusal = 0x90 },
+	    .err = "fmt-send: the device answered Continue (0x90) to a packet "
+		   "of `Shopping', not Success\n"
+		   "fmt-send: `Shopping' was aborted\n",
+	    .log = "80 82 FF 81" },
 	{ .name = "Silence",
 	    .options = { "-w", "1" },
 	    .input = shopping,
@@ -476,6 +533,14 @@ const Fault faults[] = {
 	    .err = "fmt-send: no answer from the device within 1 second during "
 		   "`Shopping'\n",
 	    .log = "80 82" },
+	/* The link is blocking, as a caller may hand it over. */
+	{ .name = "DeviceTakesNothing",
+	    .options = { "-w", "1" },
+	    .input = long_memo,
+	    .script = { .at = 1, .act = STALL },
+	    .err = "fmt-send: the device took nothing within 1 second during "
+		   "object 1\n",
+	    .log = "80" },
 	{ .name = "HangUpInsideAnObject",
 	    .input = long_memo,
 	    .script = { .at = 2, .act = HANG_UP },
@@ -704,4 +769,38 @@ TEST(SendFiles, MissingFileIsNamed)
 	    "fmt-send: cannot open `" + temp_dir() +
 		"/no\\tsuch.obex': " + strerror(ENOENT) + "\n");
 	EXPECT_EQ(r.status, 1);
+}
+
+/*
+ * The RFCOMM channel in an Object Push record's protocol descriptor list,
+ * as an SDP search hands it back: L2CAP, then RFCOMM and its channel, then
+ * OBEX.
+ */
+TEST(SendSdp, FindsTheRfcommChannel)
+{
+	const struct {
+		const char *name;
+		const char *bytes;
+		int channel;
+	} cases[] = {
+		{ "typical",
+		    "35 11 35 03 19 01 00 35 05 19 00 03 08 0C 35 03 19 "
+		    "00 08",
+		    12 },
+		{ "channel cut off", "35 11 35 03 19 01 00 35 05 19 00 03 08",
+		    -1 },
+		{ "channel 0", "35 05 19 00 03 08 00", -1 },
+		{ "channel 30", "35 05 19 00 03 08 1E", 30 },
+		{ "channel 31", "35 05 19 00 03 08 1F", -1 },
+		{ "no RFCOMM", "35 03 19 01 00", -1 },
+		{ "empty", "", -1 },
+	};
+	for (const auto &c : cases) {
+		std::string b = hex(c.bytes);
+		EXPECT_EQ(send_sdp_channel(reinterpret_cast<
+					       const unsigned char *>(b.data()),
+			      b.size()),
+		    c.channel)
+		    << c.name;
+	}
 }

@@ -30,16 +30,16 @@ show_char(unsigned c, int quote)
 {
 	switch (c) {
 	case '\r':
-		out_printf("%s", "\\r");
+		out_bytes("\\r", 2);
 		break;
 	case '\n':
-		out_printf("%s", "\\n");
+		out_bytes("\\n", 2);
 		break;
 	case '\t':
-		out_printf("%s", "\\t");
+		out_bytes("\\t", 2);
 		break;
 	case '\\':
-		out_printf("%s", "\\\\");
+		out_bytes("\\\\", 2);
 		break;
 	default:
 		if ((int)c == quote)
@@ -68,11 +68,11 @@ is_text(const unsigned char *p, size_t n)
 }
 
 /*
- * A header's line; for Body and End of Body, `data` is its data when it
- * is to be shown below the line.
+ * A header's line; for Body and End of Body with data to show below the
+ * line, `text` says whether it is text.
  */
 static void
-show_header(const objread_header &h, const unsigned char *data)
+show_header(const objread_header &h, bool has_data, bool text)
 {
 	const unsigned char *p = h.bytes != nullptr ? h.bytes + 3 : nullptr;
 
@@ -96,10 +96,8 @@ show_header(const objread_header &h, const unsigned char *data)
 		break;
 	default:
 		out_printf("%zu byte%s", h.count, h.count == 1 ? "" : "s");
-		if (data != nullptr && h.count != 0)
-			out_printf("%s",
-			    is_text(data, h.count) ? " of text"
-						   : " of binary data");
+		if (has_data && h.count != 0)
+			out_printf("%s", text ? " of text" : " of binary data");
 		break;
 	}
 	out_byte('\n');
@@ -159,11 +157,11 @@ show_hex(const unsigned char *p, size_t n, uint64_t at)
 
 /* The data of a Body or End-of-Body header, below its line. */
 static void
-show_data(const unsigned char *p, size_t n, uint64_t at)
+show_data(const unsigned char *p, size_t n, uint64_t at, bool text)
 {
 	if (n == 0)
 		return;
-	if (is_text(p, n))
+	if (text)
 		show_text(p, n);
 	else
 		show_hex(p, n, at);
@@ -212,11 +210,11 @@ main(int argc, char *argv[])
 	bool listed = false; /* the current object's title is out */
 	/* The End-of-Body data, held until the object proves well-formed. */
 	const unsigned char *held = nullptr;
+	bool held_text = false;
 	objread_event event;
 	while ((event = objread_next(r, SIZE_MAX)) != OBJREAD_DONE) {
 		const objread_header &h = r.header;
-		const unsigned char *line_data = nullptr;
-		bool line = false;
+		bool line = false, has_data = false, text = false;
 
 		switch (event) {
 		case OBJREAD_HEADER:
@@ -225,11 +223,12 @@ main(int argc, char *argv[])
 			line = h.bytes != nullptr || h.count == 0;
 			break;
 		case OBJREAD_DATA:
-			line = true;
-			line_data = r.data;
-			if (h.id == HDR_END_OF_BODY)
+			line = has_data = true;
+			text = !raw && is_text(r.data, r.count);
+			if (h.id == HDR_END_OF_BODY) {
 				held = r.data;
-			else if (raw)
+				held_text = text;
+			} else if (raw)
 				out_bytes(r.data, r.count);
 			break;
 		case OBJREAD_END:
@@ -239,7 +238,8 @@ main(int argc, char *argv[])
 				break;
 			}
 			if (held != nullptr)
-				show_data(held, h.count, r.payload - h.count);
+				show_data(held, h.count, r.payload - h.count,
+				    held_text);
 			out_printf("payload: %" PRIu64 " byte%s\n", r.payload,
 			    r.payload == 1 ? "" : "s");
 			listed = false;
@@ -265,9 +265,10 @@ main(int argc, char *argv[])
 				    "offset  id    header       length  value");
 				listed = true;
 			}
-			show_header(h, line_data);
+			show_header(h, has_data, text);
 			if (event == OBJREAD_DATA && h.id == HDR_BODY)
-				show_data(r.data, r.count, r.payload - r.count);
+				show_data(r.data, r.count, r.payload - r.count,
+				    text);
 		}
 		/* Output that cannot be written ends the run at once. */
 		if (out_error() != 0)

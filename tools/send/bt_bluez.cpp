@@ -54,7 +54,7 @@ send_bt_lookup(const bdaddr_t &remote, char *why, size_t n)
 	for (sdp_list_t *r = found; r != nullptr; r = r->next) {
 		sdp_record_t *record = static_cast<sdp_record_t *>(r->data);
 		sdp_list_t *protos;
-		if (channel < 0 &&
+		if (channel <= 0 &&
 		    sdp_get_access_protos(record, &protos) == 0) {
 			channel = sdp_get_proto_port(protos, RFCOMM_UUID);
 			for (sdp_list_t *p = protos; p != nullptr; p = p->next)

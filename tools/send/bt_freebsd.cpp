@@ -20,7 +20,10 @@
 static int
 send_bt_lookup(const bdaddr_t &remote, char *why, size_t n)
 {
-	void *session = sdp_open(NG_HCI_BDADDR_ANY, &remote);
+	/* NG_HCI_BDADDR_ANY casts the const away from a string. */
+	bdaddr_t any;
+	memset(&any, 0, sizeof(any));
+	void *session = sdp_open(&any, &remote);
 	if (session == nullptr) {
 		snprintf(why, n, "%s", strerror(ENOMEM));
 		return -1;

@@ -156,13 +156,13 @@ send_broke(send_session &s, int error, const char *doing)
 }
 
 static bool
-send_timed_out(send_session &s)
+send_timed_out(send_session &s, const char *what)
 {
 	int seconds = (s.timeout_ms + 999) / 1000;
 
 	s.broken = true;
-	return send_fail(s, "no answer from the device within %d second%s%s",
-	    seconds, seconds == 1 ? "" : "s", send_during(s));
+	return send_fail(s, "%s within %d second%s%s", what, seconds,
+	    seconds == 1 ? "" : "s", send_during(s));
 }
 
 /*
@@ -181,18 +181,25 @@ send_wait(int fd, short events, int64_t deadline)
 	}
 }
 
-/* Writes a whole request; a device that takes nothing for long fails. */
+/*
+ * Writes a whole request; a device that takes nothing for the time
+ * allowed fails, however long a slow line takes for all of it.  A socket
+ * is written without blocking, whatever the caller left it as, so that
+ * the wait is always ours to bound.
+ */
 static bool
 send_write(send_session &s, const unsigned char *p, size_t n)
 {
 	int64_t deadline = send_now_ms() + s.timeout_ms;
 
 	while (n > 0) {
-		ssize_t w = s.is_socket ? send(s.fd, p, n, MSG_NOSIGNAL)
-					: write(s.fd, p, n);
+		ssize_t w = s.is_socket
+		    ? send(s.fd, p, n, MSG_NOSIGNAL | MSG_DONTWAIT)
+		    : write(s.fd, p, n);
 		if (w > 0) {
 			p += w;
 			n -= (size_t)w;
+			deadline = send_now_ms() + s.timeout_ms;
 			continue;
 		}
 		if (w < 0 && errno == EINTR)
@@ -200,7 +207,8 @@ send_write(send_session &s, const unsigned char *p, size_t n)
 		if (w < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
 			int ready = send_wait(s.fd, POLLOUT, deadline);
 			if (ready == 0)
-				return send_timed_out(s);
+				return send_timed_out(s,
+				    "the device took nothing");
 			if (ready < 0)
 				return send_broke(s, errno, "write to");
 			continue;
@@ -220,7 +228,7 @@ send_receive(send_session &s, size_t &n)
 	while (have < want) {
 		int ready = send_wait(s.fd, POLLIN, deadline);
 		if (ready == 0)
-			return send_timed_out(s);
+			return send_timed_out(s, "no answer from the device");
 		if (ready < 0)
 			return send_broke(s, errno, "read from");
 		ssize_t got = read(s.fd, s.response + have, want - have);
@@ -519,10 +527,17 @@ send_last_word(send_session &s, int code)
 	memcpy(s.why, why, sizeof(why));
 }
 
-/* ABORT for an object the input gave up on. */
+/*
+ * ABORT for an object given up on, when the device still holds its PUT
+ * open: it has answered the object's last packet with Continue.  A
+ * refusal has ended the operation already, and a link that broke can say
+ * nothing more.
+ */
 static void
 send_abort(send_session &s)
 {
+	if (!s.started || s.broken || s.code != OBEX_CONTINUE)
+		return;
 	send_last_word(s, OBEX_ABORT);
 	s.aborted = true;
 }
@@ -551,8 +566,7 @@ send_objects(send_session &s, objread &r, objread_event event)
 			return SEND_OK;
 		case OBJREAD_FAULT:
 		case OBJREAD_ERROR:
-			if (s.started)
-				send_abort(s);
+			send_abort(s);
 			return SEND_INPUT;
 		case OBJREAD_HEADER:
 			if (!in_object) {
@@ -575,18 +589,21 @@ send_objects(send_session &s, objread &r, objread_event event)
 				s.total = r.header.value;
 			}
 			if (!send_add_header(s, r.header)) {
-				if (s.started && !s.broken)
-					send_abort(s);
+				send_abort(s);
 				return SEND_LINK;
 			}
 			break;
 		case OBJREAD_DATA:
-			if (!send_add_data(s, r.data, r.count))
+			if (!send_add_data(s, r.data, r.count)) {
+				send_abort(s);
 				return SEND_LINK;
+			}
 			break;
 		case OBJREAD_END:
-			if (!send_finish(s))
+			if (!send_finish(s)) {
+				send_abort(s);
 				return SEND_LINK;
+			}
 			in_object = false;
 			s.started = false;
 			break;

@@ -89,9 +89,6 @@ show_progress(const send_session &s, bool done)
 	}
 }
 
-/* The name messages begin with, as obj_start chose it. */
-static const char *me = "fmt-send";
-
 /* A message on standard error, after any progress line in place. */
 static void warn(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 
@@ -104,7 +101,7 @@ warn(const char *fmt, ...)
 		fputc('\n', stderr);
 		progress_open = false;
 	}
-	fprintf(stderr, "%s: ", me);
+	fprintf(stderr, "%s: ", obj_name());
 	va_start(ap, fmt);
 	vfprintf(stderr, fmt, ap);
 	va_end(ap);
@@ -122,19 +119,6 @@ warn_input(const objread &r, const char *path)
 		    strerror(r.error));
 	else
 		warn("cannot read standard input: %s", strerror(r.error));
-}
-
-/* A number within [low, high], the whole text, or -1. */
-static long
-number(const char *text, long low, long high)
-{
-	char *end;
-
-	if (*text < '0' || *text > '9')
-		return -1;
-	errno = 0;
-	long v = strtol(text, &end, 10);
-	return *end != '\0' || errno != 0 || v < low || v > high ? -1 : v;
 }
 
 int
@@ -170,16 +154,14 @@ main(int argc, char *argv[])
 			  "Usage: %s [-v] [-m size] [-w seconds] destination "
 			  "[file]\n",
 		    help && !misuse ? 0 : 1);
-	if (argc > 0 && argv[0] != nullptr && argv[0][0] != '\0')
-		me = argv[0];
 
 	long size = OBEX_PACKET_MAX, wait = SEND_WAIT_SECONDS;
 	if (size_arg != nullptr &&
-	    (size = number(size_arg, OBEX_PACKET_MIN, OBEX_PACKET_MAX)) < 0)
+	    !send_number(size_arg, OBEX_PACKET_MIN, OBEX_PACKET_MAX, size))
 		obj_fatal("bad packet size `%s': not %u to %u",
 		    obj_shown(size_arg), OBEX_PACKET_MIN, OBEX_PACKET_MAX);
 	if (wait_arg != nullptr &&
-	    (wait = number(wait_arg, 1, SEND_WAIT_MAX)) < 0)
+	    !send_number(wait_arg, 1, SEND_WAIT_MAX, wait))
 		obj_fatal("bad time-out `%s': not 1 to %d seconds",
 		    obj_shown(wait_arg), SEND_WAIT_MAX);
 	const char *dest_arg = argv[optind];

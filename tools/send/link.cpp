@@ -25,8 +25,7 @@
 /* OBEX's own TCP port. */
 static const char SEND_TCP_PORT[] = "650";
 
-/* A decimal number within [low, high], the whole text. */
-static bool
+bool
 send_number(const char *text, long low, long high, long &value)
 {
 	if (*text < '0' || *text > '9')

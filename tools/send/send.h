@@ -54,6 +54,9 @@ struct send_dest {
 bool send_dest_parse(const char *text, send_dest &d, char *why,
     size_t why_size);
 
+/* A decimal number within [low, high], the whole text. */
+bool send_number(const char *text, long low, long high, long &value);
+
 /* A Bluetooth address, six hexadecimal pairs joined by colons. */
 bool send_bdaddr_parse(const char *text, unsigned char addr[6]);
 
