@@ -5,7 +5,6 @@
  */
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -52,11 +51,30 @@ obj_shown(const char *text)
 {
 	static char shown[4 * 4096 + 1];
 	size_t k = 0;
+	int follow = 0; /* continuation bytes of a UTF-8 character to come */
 
-	/* Room for one escape and the NUL; a longer text is cut. */
-	for (; *text != '\0' && k + 5 <= sizeof(shown); text++) {
-		unsigned char c = (unsigned char)*text;
-		if (c >= 0x20 && c != 0x7F) {
+	/* Room for two escapes and the NUL; a longer text is cut. */
+	for (const unsigned char *p = (const unsigned char *)text;
+	     *p != '\0' && k + 9 <= sizeof(shown); p++) {
+		unsigned c = *p;
+		/*
+		 * Control bytes act on the terminal: those of ASCII, and the
+		 * C1 controls (0x80 to 0x9F), raw on a terminal that takes
+		 * bytes as Latin-1, or as C2 80 to C2 9F on one that takes
+		 * UTF-8.  The continuation bytes of other UTF-8 characters
+		 * are text.
+		 */
+		bool control = c < 0x20 || c == 0x7F ||
+		    (c >= 0x80 && c <= 0x9F && follow == 0) ||
+		    (c == 0xC2 && p[1] >= 0x80 && p[1] <= 0x9F);
+		if (c >= 0x80 && c <= 0xBF)
+			follow = follow > 0 ? follow - 1 : 0;
+		else
+			follow = c >= 0xF0 && c <= 0xF4 ? 3
+			    : c >= 0xE0 && c <= 0xEF    ? 2
+			    : c >= 0xC2 && c <= 0xDF    ? 1
+							: 0;
+		if (!control) {
 			shown[k++] = (char)c;
 			continue;
 		}
@@ -76,6 +94,15 @@ obj_shown(const char *text)
 			shown[k++] = "0123456789ABCDEF"[c >> 4];
 			shown[k++] = "0123456789ABCDEF"[c & 0xF];
 			break;
+		}
+		if (c == 0xC2) {
+			/* Its C1 control, escaped with it. */
+			c = *++p;
+			follow = 0;
+			shown[k++] = '\\';
+			shown[k++] = 'x';
+			shown[k++] = "0123456789ABCDEF"[c >> 4];
+			shown[k++] = "0123456789ABCDEF"[c & 0xF];
 		}
 	}
 	shown[k] = '\0';

@@ -82,6 +82,11 @@ obj_writev(int fd, struct iovec *iov, int n)
 				return false;
 			continue;
 		}
+		/* Nothing taken and no error: it would take nothing again. */
+		if (w == 0) {
+			errno = EIO;
+			return false;
+		}
 		for (; n > 0 && (size_t)w >= iov->iov_len; iov++, n--)
 			w -= (ssize_t)iov->iov_len;
 		if (n > 0) {

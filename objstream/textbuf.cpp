@@ -12,7 +12,6 @@
 
 #include <cerrno>
 #include <cinttypes>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 

@@ -387,3 +387,31 @@ TEST(Textbuf, WordsAreJoinedBySpacesThatCompleteALoneCr)
 		EXPECT_EQ(printable(text()), printable(c.out));
 	}
 }
+
+/*
+ * A text for a message: nothing in it may act on a terminal, neither an
+ * ASCII control byte nor a C1 control, raw or in UTF-8, while the other
+ * characters of a UTF-8 name stay as they are.
+ */
+TEST(Message, ShownTextHasItsControlsEscaped)
+{
+	const struct {
+		const char *in;
+		const char *shown;
+	} cases[] = {
+		{ "plain/path.pdb", "plain/path.pdb" },
+		{ "a\x1b[2Jb", "a\\x1B[2Jb" },
+		{ "line\nbreak\r\ttab\x7f", "line\\nbreak\\r\\ttab\\x7F" },
+		{ "csi \xc2\x9b"
+		  "2J",
+		    "csi \\xC2\\x9B2J" },
+		{ "raw \x9b"
+		  "2J",
+		    "raw \\x9B2J" },
+		{ "caf\xc3\xa9 \xe2\x82\xac \xc2\xa9",
+		    "caf\xc3\xa9 \xe2\x82\xac \xc2\xa9" },
+		{ "\xf0\x9f\x93\x87 cards", "\xf0\x9f\x93\x87 cards" },
+	};
+	for (const auto &c : cases)
+		EXPECT_EQ(std::string(obj_shown(c.in)), c.shown) << c.shown;
+}

@@ -85,7 +85,7 @@ main(int argc, char *argv[])
 			  "Usage: %s [-a addr] [-c city] [-C country] "
 			  "[-f first-name] [-l last-name] [-n obj-name] "
 			  "[-o company] [-s state] [-t title] [-z zip]\n",
-		    misuse ? 1 : 0);
+		    help && !misuse ? 0 : 1);
 
 	textbuf_init();
 	if (!card) {

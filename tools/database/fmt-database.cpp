@@ -21,7 +21,7 @@ static constexpr size_t CHUNK = 500;
 
 /*
  * Large reads, for the same reason as standard output's large writes:
- * 500-byte reads would cost a system call every few kilobytes.
+ * 500-byte reads would cost a system call every 500 bytes.
  */
 static unsigned char in_buffer[128 * 1024];
 
@@ -34,6 +34,35 @@ static unsigned char in_buffer[128 * 1024];
 read_failed(const char *path, const char *reason)
 {
 	obj_fatal("cannot read `%s': %s", obj_shown(path), reason);
+}
+
+/*
+ * Reads on until a whole chunk is held or the file ends (a pipe's short
+ * read is not the end); true at the end.  A file that came with a Length
+ * header must hold exactly that many bytes: one that shrinks or grows
+ * while it is read, or one whose size says nothing of its contents (as in
+ * /proc), would make an object that lies.  Nothing past the Length is
+ * ever sent.
+ */
+static bool
+fill(int fd, const char *path, size_t &held, uint64_t &total,
+    const uint64_t *length)
+{
+	bool end = false;
+
+	while (!end && held < CHUNK) {
+		ssize_t n =
+		    obj_read(fd, in_buffer + held, sizeof(in_buffer) - held);
+		if (n < 0)
+			read_failed(path, strerror(errno));
+		end = n == 0;
+		held += (size_t)n;
+		total += (size_t)n;
+		if (length != nullptr &&
+		    (total > *length || (end && total < *length)))
+			read_failed(path, "file size changed while reading");
+	}
+	return end;
 }
 
 int
@@ -89,51 +118,28 @@ main(int argc, char *argv[])
 	/*
 	 * Only a regular file has a size known in advance, and a size that
 	 * 32 bits cannot hold would be sent wrong; a wrong length is worse
-	 * than none, so such files go without a Length header.  A file with
-	 * a Length header must then hold exactly that many bytes: one that
-	 * shrinks or grows while it is read, or one whose size says nothing
-	 * of its contents (as in /proc), would make an object that lies.
+	 * than none, so such files go without a Length header.
 	 */
 	bool counted = known && st.st_size <= (off_t)UINT32_MAX;
 	uint64_t length = counted ? (uint64_t)st.st_size : 0;
-	const char *changed = "file size changed while reading";
-
-	size_t held = 0; /* bytes read and not yet sent */
+	const uint64_t *limit = counted ? &length : nullptr;
 	uint64_t total = 0; /* bytes read in all */
-	bool end = false, named = false;
+	size_t held = 0; /* bytes read and not yet sent */
+	bool end = fill(fd, path, held, total, limit);
+
+	/*
+	 * A Palm database begins with its name, NUL-terminated, in a field
+	 * of 32 bytes.  Any other file is sent all the same, under whatever
+	 * precedes its first NUL, or all of the first chunk when it holds
+	 * none.
+	 */
+	size_t first = held < CHUNK ? held : CHUNK;
+	hdr_name(in_buffer, (int)strnlen((const char *)in_buffer, first));
+	if (counted)
+		hdr_length((uint32_t)length);
+	hdr_creator(creator);
+
 	for (;;) {
-		/*
-		 * Whole chunks only, but for the last: a pipe's short read
-		 * is not the end of the file.
-		 */
-		while (!end && held < CHUNK) {
-			ssize_t n = obj_read(fd, in_buffer + held,
-			    sizeof(in_buffer) - held);
-			if (n < 0)
-				read_failed(path, strerror(errno));
-			end = n == 0;
-			held += (size_t)n;
-			total += (size_t)n;
-			if (counted &&
-			    (total > length || (end && total < length)))
-				read_failed(path, changed);
-		}
-		if (!named) {
-			/*
-			 * A Palm database begins with its name,
-			 * NUL-terminated, in a field of 32 bytes.  Any other
-			 * file is sent all the same, under whatever precedes
-			 * its first NUL, or all of the first chunk when it
-			 * holds none.
-			 */
-			size_t first = held < CHUNK ? held : CHUNK;
-			hdr_name(in_buffer,
-			    (int)strnlen((const char *)in_buffer, first));
-			if (counted)
-				hdr_length((uint32_t)length);
-			hdr_creator(creator);
-			named = true;
-		}
 		size_t at = 0;
 		for (; held - at >= CHUNK; at += CHUNK)
 			hdr_body(in_buffer + at, (int)CHUNK);
@@ -147,6 +153,7 @@ main(int argc, char *argv[])
 			return obj_finish();
 		memmove(in_buffer, in_buffer + at, held - at);
 		held -= at;
+		end = fill(fd, path, held, total, limit);
 	}
 	hdr_end_of_body(in_buffer, 0);
 	close(fd);

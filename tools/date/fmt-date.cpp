@@ -41,7 +41,7 @@ main(int argc, char *argv[])
 		obj_usage("Format Palm Pilot date from stdin or command line\n"
 			  "Usage: %s [-n name] [-d [[[cc]yy]mm]dd] "
 			  "[-t hh[mm]-hh[mm]] [text ...]\n",
-		    misuse ? 1 : 0);
+		    help && !misuse ? 0 : 1);
 
 	/* Both arguments are judged before anything is built. */
 	calarg_date(date_arg, date);

@@ -30,7 +30,7 @@ main(int argc, char *argv[])
 	if (help || misuse)
 		obj_usage("Format Palm Pilot memo from stdin or command line\n"
 			  "Usage: %s [-n name] [text ...]\n",
-		    misuse ? 1 : 0);
+		    help && !misuse ? 0 : 1);
 
 	textbuf_init();
 	if (optind < argc) {

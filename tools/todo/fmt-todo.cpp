@@ -36,7 +36,7 @@ main(int argc, char *argv[])
 		obj_usage(
 		    "Format Palm Pilot todo item from stdin or command line\n"
 		    "Usage: %s [-n name] [-d [[[cc]yy]mm]dd] [text ...]\n",
-		    misuse ? 1 : 0);
+		    help && !misuse ? 0 : 1);
 
 	calarg_date(date_arg, date);
 
