@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * The yardstick for the start-up of fmt-date and fmt-todo: the minimal
  * program, also asking the C library for today's local date.  That reads

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * The yardstick for start-up: a minimal C program that writes its one word
  * through standard I/O, built with the same compiler flags and linked the

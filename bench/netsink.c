@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * The far ends of fmt-send's benchmark, on the loopback only:
  *

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * The date and time arguments of fmt-date and fmt-todo.
  *

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * Date and time arguments of the calendar programs: -d [[[cc]yy]mm]dd and
  * -t hh[mm]-hh[mm], turned into the fixed-width texts that a vCalendar

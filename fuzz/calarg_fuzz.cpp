@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * The date and time argument parsers, fed any argument on any clock in a
  * few time zones.  Both must read no byte past the argument's terminator,

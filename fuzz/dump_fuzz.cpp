@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * The object reader, fed any bytes in reads of any size.  It must read
  * nothing outside them and describe what it accepts consistently: headers

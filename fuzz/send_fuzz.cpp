@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * fmt-send's client against a device that answers anything.  The device
  * is a socketpair whose far end holds the fuzzer's bytes as its whole

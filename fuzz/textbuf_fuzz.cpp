@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * The text buffer, fed whatever bytes arrive, cut up at will between its
  * three ways in: single appends, strings, and standard input.

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * The object reader: one header per step, each checked as it is read, so
  * that the first fault is named where it lies and nothing after it is

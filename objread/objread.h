@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * The object reader: a stream of objects, as the fmt-* programs write
  * them one after another, taken apart as it arrives.  Each step hands back

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * The object header writer: one operation per OBEX header, all of them
  * writing to standard output through its buffer (out_*), numbers high

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * What every program does around its object: the name for messages, the
  * usage text, fatal errors and the final check that standard output really

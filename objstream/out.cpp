@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * Standard output, and reads and writes on any descriptor, for callers who
  * cannot choose how the descriptors they were given behave.

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * The text buffer: one growable block per program that collects a payload
  * and turns every line end (LF, CR or CR LF) into CR LF on the way in.

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * fmt-address through the built program: the worked objects byte for byte,
  * the card layout and object-name rules as one table, stream mode, a payload

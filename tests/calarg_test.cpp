@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * The date and time arguments in process, on a clock and in a time zone
  * that the test sets, so that nothing depends on the day the tests run.

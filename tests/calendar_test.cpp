@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * fmt-date and fmt-todo through the built programs: the worked objects
  * byte for byte, the option and argument rules, and the rules the two

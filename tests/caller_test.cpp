@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * What a caller may hand a program besides its arguments: an empty
  * argv[0], descriptors left non-blocking, a terminal that hangs up after

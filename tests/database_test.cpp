@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * fmt-database through the built program, on files the tests make: a real
  * Palm database byte for byte, the chunking at every size that matters, the

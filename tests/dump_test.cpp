@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * fmt-dump: the objects of every program described, payloads given back
  * byte for byte, each kind of malformed stream named with its offset, and

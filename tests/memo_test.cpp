@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * fmt-memo through the built program: the worked objects byte for byte,
  * the option rules, and the failures that must not pass for success.

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * The objects as a real OBEX receiver takes them.  Each program's output
  * goes through fmt-send, over a socketpair (fd:N), to OpenOBEX running as

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 #include "obex_walk.h"
 
 std::vector<ObexPiece>

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * Cuts an object, a bare run of OBEX headers, into its headers by their
  * kinds and length fields, as whatever carries an object to a device must

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * The header writer and the text buffer, in process: the bytes of each
  * header kind, the splitting of long payloads, and the buffer's

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * fmt-phonecard through the built program: the card and its name byte for
  * byte, the option rules, and a card too long for one header.

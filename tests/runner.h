@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * Runs a built program as a child process and collects what it did: its
  * standard output bytes, its standard error and its exit status.  A case

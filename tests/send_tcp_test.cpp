@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * fmt-send end to end over TCP, into OpenOBEX's own receiver program,
  * obex_tcp, which stores each object's payload under its name.  Each run

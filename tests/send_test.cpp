@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * fmt-send against a scripted receiver: the test plays the device on the
  * other end of a socketpair (fd:N) or of a pseudo-terminal (tty:PATH),

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * The cards and calendars as an independent reader takes them: libical's
  * vCard and vCalendar 1.0 parser (libicalvcal, the "versit" parser) reads

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * fmt-address: an entry for the address book of a Palm Pilot, as a vCard
  * 2.1 card built from the options, or whatever text standard input holds

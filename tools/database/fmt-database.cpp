@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * fmt-database: a Palm database file (PDB or PRC), sent unchanged under
  * the database's own name.

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * fmt-date: an appointment for the date book of a Palm Pilot, as a
  * vCalendar 1.0 event, from the words after the options or from standard

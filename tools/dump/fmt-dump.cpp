@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * fmt-dump: what a stream of objects holds, one line per header with the
  * data of each Body and End-of-Body header shown under its line, or the

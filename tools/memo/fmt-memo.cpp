@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * fmt-memo: a memo for a Palm Pilot, from the words after the options or
  * from standard input.

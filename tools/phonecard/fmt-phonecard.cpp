@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * fmt-phonecard: a name and a telephone number for a Nokia phone, as a
  * vCard 2.1 card named after the person.

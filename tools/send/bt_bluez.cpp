@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * Bluetooth on Linux, through BlueZ: RFCOMM sockets, and its SDP library
  * to find the Object Push service's channel when none is given.

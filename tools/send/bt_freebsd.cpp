@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * Bluetooth on FreeBSD: its RFCOMM sockets (ng_btsocket(4)), bt_aton for
  * the address and libsdp to find the Object Push service's channel when

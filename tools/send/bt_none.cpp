@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * Bluetooth for a build that found no Bluetooth interface on its system.
  */

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * The OBEX client: CONNECT, one PUT per object, DISCONNECT; ABORT when the
  * input fails inside an object.  Requests are framed here and written

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * fmt-send: carries objects, as the fmt-* programs write them, to a device
  * over OBEX: one PUT per object, in one connection, as they arrive on

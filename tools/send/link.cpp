@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * Where the objects go: the destination on the command line, and a
  * descriptor that reaches it.  TCP and Bluetooth sockets are left

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * fmt-send's parts: the destination and its link (send_dest_*,
  * send_open), and the OBEX client that carries a stream of objects over

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * fmt-todo: an item for the to-do list of a Palm Pilot, as a vCalendar 1.0
  * to-do, from the words after the options or from standard input.
