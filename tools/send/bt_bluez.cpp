@@ -81,18 +81,13 @@ send_bt_open(const send_dest &d, int timeout_ms, char *why, size_t n)
 
 	if (channel == 0 && (channel = send_bt_lookup(remote, why, n)) < 0)
 		return -1;
-	int fd = socket(AF_BLUETOOTH, SOCK_STREAM, BTPROTO_RFCOMM);
 	struct sockaddr_rc sa = {};
 	sa.rc_family = AF_BLUETOOTH;
 	sa.rc_bdaddr = remote;
 	sa.rc_channel = (uint8_t)channel;
-	if (fd < 0 ||
-	    send_connect_socket(fd, reinterpret_cast<struct sockaddr *>(&sa),
-		sizeof(sa), timeout_ms) != 0) {
+	int fd = send_socket(AF_BLUETOOTH, SOCK_STREAM, BTPROTO_RFCOMM,
+	    reinterpret_cast<struct sockaddr *>(&sa), sizeof(sa), timeout_ms);
+	if (fd < 0)
 		snprintf(why, n, "%s", strerror(errno));
-		if (fd >= 0)
-			close(fd);
-		return -1;
-	}
 	return fd;
 }

@@ -190,8 +190,8 @@ send_dest_parse(const char *text, send_dest &d, char *why, size_t n)
  * connect(2) within the time limit, on a socket left non-blocking: 0, or
  * -1 with errno set.
  */
-int
-send_connect_socket(int fd, const struct sockaddr *sa, unsigned len,
+static int
+send_connect_within(int fd, const struct sockaddr *sa, unsigned len,
     int timeout_ms)
 {
 	int flags = fcntl(fd, F_GETFL);
@@ -220,6 +220,22 @@ send_connect_socket(int fd, const struct sockaddr *sa, unsigned len,
 	return 0;
 }
 
+int
+send_socket(int domain, int type, int protocol, const struct sockaddr *sa,
+    unsigned len, int timeout_ms)
+{
+	int fd = socket(domain, type, protocol);
+	if (fd < 0)
+		return -1;
+	if (send_connect_within(fd, sa, len, timeout_ms) != 0) {
+		int error = errno;
+		close(fd);
+		errno = error;
+		return -1;
+	}
+	return fd;
+}
+
 static int
 send_tcp_open(const send_dest &d, int timeout_ms, char *why, size_t n)
 {
@@ -236,17 +252,10 @@ send_tcp_open(const send_dest &d, int timeout_ms, char *why, size_t n)
 	int fd = -1, error = 0;
 	for (struct addrinfo *a = list; a != nullptr && fd < 0;
 	     a = a->ai_next) {
-		fd = socket(a->ai_family, a->ai_socktype, a->ai_protocol);
-		if (fd < 0) {
+		fd = send_socket(a->ai_family, a->ai_socktype, a->ai_protocol,
+		    a->ai_addr, a->ai_addrlen, timeout_ms);
+		if (fd < 0)
 			error = errno;
-			continue;
-		}
-		if (send_connect_socket(fd, a->ai_addr, a->ai_addrlen,
-			timeout_ms) != 0) {
-			error = errno;
-			close(fd);
-			fd = -1;
-		}
 	}
 	freeaddrinfo(list);
 	if (fd < 0) {

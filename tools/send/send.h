@@ -68,12 +68,12 @@ bool send_bdaddr_parse(const char *text, unsigned char addr[6]);
 int send_open(const send_dest &d, int timeout_ms, char *why, size_t why_size);
 
 /*
- * connect(2) within the time limit, leaving the socket non-blocking: 0, or
+ * A socket connected to `sa` within the time limit, and left non-blocking;
  * -1 with errno set.
  */
 struct sockaddr;
-int send_connect_socket(int fd, const struct sockaddr *sa, unsigned len,
-    int timeout_ms);
+int send_socket(int domain, int type, int protocol, const struct sockaddr *sa,
+    unsigned len, int timeout_ms);
 
 /*
  * The RFCOMM channel in an SDP protocol descriptor list, as the data
