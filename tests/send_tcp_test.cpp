@@ -5,7 +5,9 @@
  * has a network namespace of its own (unshare -rn) with nothing but its
  * loopback, so the port is free, nothing leaves the machine and nothing
  * else on it is reached.  Where namespaces are not allowed the tests fail:
- * they never pass by skipping.
+ * they never pass by skipping.  obex_tcp also prints each object's Length
+ * header, which fmt-send adds to the objects that have none (line by line,
+ * so that nothing is left in its buffer when it is stopped).
  */
 #include <sys/wait.h>
 
@@ -63,7 +65,7 @@ run_in_namespace(const std::string &dir, const std::string &dest,
 			     "cd " +
 	    sh_quoted(dir) +
 	    " || exit 91\n"
-	    "obex_tcp >obex_tcp.log 2>&1 &\n"
+	    "stdbuf -oL obex_tcp >obex_tcp.log 2>&1 &\n"
 	    "rx=$!\n"
 	    "i=0\n"
 	    "until grep -q ':028A 0*:0000 0A' /proc/net/tcp6 2>/dev/null; do\n"
@@ -143,6 +145,12 @@ TEST_P(SendTcp, EveryObjectStoredAsFmtDumpGivesIt)
 	int status = run_in_namespace(dir, GetParam(), input, said);
 	ASSERT_EQ(status, 0) << said;
 	EXPECT_EQ(said, "");
+	std::string lengths, log = read_all(dir + "/obex_tcp.log");
+	for (size_t at = 0;
+	     (at = log.find("HEADER_LENGTH = ", at)) != std::string::npos; at++)
+		lengths +=
+		    log.substr(at + 16, log.find('\n', at) - at - 16) + " ";
+	std::string sizes;
 	for (const Stored &s : stored) {
 		RunOptions options;
 		options.input = s.object;
@@ -152,7 +160,9 @@ TEST_P(SendTcp, EveryObjectStoredAsFmtDumpGivesIt)
 		EXPECT_TRUE(got == payload.out)
 		    << s.name << ": " << got.size() << " bytes stored, "
 		    << payload.out.size() << " sent";
+		sizes += std::to_string(payload.out.size()) + " ";
 	}
+	EXPECT_EQ(lengths, sizes) << "the Length headers obex_tcp saw";
 }
 
 /* The default port, IPv6 in brackets, and a host name to look up. */

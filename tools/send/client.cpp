@@ -12,6 +12,16 @@
  * and End of Body go first, unchanged and in order, spread over as many
  * packets as they need; the payload follows in Body headers cut to the
  * packet size, the last of them an End-of-Body header in the final packet.
+ *
+ * Today's phones want more than the fmt-* programs write: Android takes
+ * no object without a Length header, nor one without a type that its Name
+ * or a Type header gives.  So, unless the session is raw, the headers an
+ * object lacks go after its own and before its payload, while the packet
+ * that holds them has not gone out: a Type from its Name or Creator ID,
+ * and a Length when the size is known before the payload goes.  It is
+ * for a payload in one End-of-Body header, whose length field gives it;
+ * a longer text comes in full Body headers, and is held back, up to
+ * SEND_HOLD_MAX, until its End-of-Body header tells the rest.
  */
 #include <poll.h>
 #include <sys/socket.h>
@@ -22,11 +32,16 @@
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
+#include "mime.h"
 #include "objstream.h"
 #include "send.h"
+
+/* The Type header: a byte sequence, the type's text and a zero byte. */
+static constexpr int HDR_TYPE = 0x42;
 
 #ifndef MSG_NOSIGNAL
 #define MSG_NOSIGNAL 0 /* where SIGPIPE cannot be turned off per call */
@@ -380,6 +395,18 @@ send_init(send_session &s, int fd, int timeout_ms, unsigned ours)
 	s.aborted = false;
 	s.progress = nullptr;
 	s.progress_context = nullptr;
+	s.raw = false;
+	s.decided = false;
+	s.has_type = false;
+	s.has_creator = false;
+	s.creator = 0;
+	s.name_type = nullptr;
+	s.holding = false;
+	s.held = nullptr;
+	s.held_size = s.held_capacity = 0;
+	s.added_type = nullptr;
+	s.added_length = false;
+	s.report_added = nullptr;
 	s.why[0] = '\0';
 	s.used = s.data_at = s.data = 0;
 }
@@ -494,6 +521,89 @@ send_add_data(send_session &s, const unsigned char *p, size_t n)
 	return true;
 }
 
+/* A header made here, added as if the object had brought it. */
+static bool
+send_add_made(send_session &s, const unsigned char *p, size_t n, int id)
+{
+	objread_header h = {};
+	h.id = id;
+	h.name = id == HDR_LENGTH ? "Length" : "Type";
+	h.length = (unsigned)n;
+	h.bytes = p;
+	return send_add_header(s, h);
+}
+
+/* Room for `more` payload bytes held back; false if there is none. */
+static bool
+send_hold_room(send_session &s, size_t more)
+{
+	if (s.held_size + more > SEND_HOLD_MAX)
+		return false;
+	if (s.held_size + more <= s.held_capacity)
+		return true;
+	size_t capacity = s.held_capacity != 0 ? s.held_capacity : 65536;
+	while (capacity < s.held_size + more)
+		capacity *= 2;
+	void *p = realloc(s.held, capacity);
+	if (p == nullptr)
+		return false;
+	s.held = static_cast<unsigned char *>(p);
+	s.held_capacity = capacity;
+	return true;
+}
+
+/*
+ * At a Body or End-of-Body header, before the object's added headers are
+ * settled: hold the payload while it may still be counted, else add what
+ * the object lacks and send what was held.
+ */
+static bool
+send_complete(send_session &s, const objread_header &h)
+{
+	if (h.id == HDR_BODY && !s.has_total && h.count == HDR_BYTES_MAX &&
+	    send_hold_room(s, h.count)) {
+		s.holding = true;
+		return true;
+	}
+	s.holding = false;
+	s.decided = true;
+
+	const char *type = s.name_type;
+	if (type == nullptr)
+		type = mime_type(nullptr, 0, s.has_creator, s.creator);
+	if (type != nullptr && !s.has_type) {
+		unsigned char t[64];
+		size_t n = strlen(type) + 1;
+		t[0] = HDR_TYPE;
+		t[1] = (unsigned char)((n + 3) >> 8);
+		t[2] = (unsigned char)(n + 3);
+		memcpy(t + 3, type, n);
+		if (!send_add_made(s, t, n + 3, HDR_TYPE))
+			return false;
+		s.added_type = type;
+	}
+	if (!s.has_total && h.id == HDR_END_OF_BODY) {
+		uint64_t size = s.held_size + h.count;
+		unsigned char l[5] = { HDR_LENGTH, (unsigned char)(size >> 24),
+			(unsigned char)(size >> 16), (unsigned char)(size >> 8),
+			(unsigned char)size };
+		if (!send_add_made(s, l, sizeof(l), HDR_LENGTH))
+			return false;
+		s.added_length = true;
+		s.has_total = true;
+		s.total = size;
+	}
+	if ((s.added_type != nullptr || s.added_length) &&
+	    s.report_added != nullptr)
+		s.report_added(s);
+
+	bool sent = send_add_data(s, s.held, s.held_size);
+	free(s.held);
+	s.held = nullptr;
+	s.held_size = s.held_capacity = 0;
+	return sent;
+}
+
 /* The final packet: End of Body with what is left of the payload. */
 static bool
 send_finish(send_session &s)
@@ -580,11 +690,30 @@ send_objects(send_session &s, objread &r, objread_event event)
 				s.used = send_begin(s, OBEX_PUT);
 				s.data_at = 0;
 				s.data = 0;
+				s.decided = s.raw;
+				s.has_type = s.has_creator = false;
+				s.name_type = nullptr;
+				s.added_type = nullptr;
+				s.added_length = false;
 			}
-			if (r.header.bytes == nullptr)
+			if (r.header.bytes == nullptr) {
+				if (!s.decided && !send_complete(s, r.header)) {
+					send_abort(s);
+					return SEND_LINK;
+				}
 				break;
-			if (r.header.id == HDR_NAME)
+			}
+			if (r.header.id == HDR_NAME) {
 				send_take_name(s, r.header);
+				s.name_type = mime_type(r.header.bytes + 3,
+				    r.header.count, false, 0);
+			}
+			if (r.header.id == HDR_TYPE)
+				s.has_type = true;
+			if (r.header.id == HDR_CREATOR) {
+				s.has_creator = true;
+				s.creator = r.header.value;
+			}
 			if (r.header.id == HDR_LENGTH) {
 				s.has_total = true;
 				s.total = r.header.value;
@@ -595,6 +724,11 @@ send_objects(send_session &s, objread &r, objread_event event)
 			}
 			break;
 		case OBJREAD_DATA:
+			if (s.holding) {
+				memcpy(s.held + s.held_size, r.data, r.count);
+				s.held_size += r.count;
+				break;
+			}
 			if (!send_add_data(s, r.data, r.count)) {
 				send_abort(s);
 				return SEND_LINK;

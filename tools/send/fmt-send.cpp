@@ -90,6 +90,28 @@ show_progress(const send_session &s, bool done)
 	}
 }
 
+/* -v: the headers added to an object, before its progress. */
+static void
+show_added(const send_session &s)
+{
+	char name[sizeof(s.name) * 4 + 32];
+	if (s.name[0] != '\0')
+		snprintf(name, sizeof(name), "%s", obj_shown(s.name));
+	else
+		snprintf(name, sizeof(name), "object %" PRIu64, s.number);
+	if (progress_open) {
+		fputc('\n', stderr);
+		progress_open = false;
+	}
+	fprintf(stderr, "%s: added", name);
+	if (s.added_type != nullptr)
+		fprintf(stderr, " Type %s%s", s.added_type,
+		    s.added_length ? " and" : "");
+	if (s.added_length)
+		fprintf(stderr, " Length %" PRIu64, s.total);
+	fputc('\n', stderr);
+}
+
 /* A message on standard error, after any progress line in place. */
 static void warn(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 
@@ -126,12 +148,15 @@ int
 main(int argc, char *argv[])
 {
 	const char *size_arg = nullptr, *wait_arg = nullptr;
-	bool verbose = false, help = false, misuse = false;
+	bool verbose = false, raw = false, help = false, misuse = false;
 	int ch;
 
 	obj_start(argc, argv, "fmt-send");
-	while ((ch = getopt(argc, argv, OBJ_OPTIONS("vm:w:h"))) != -1) {
+	while ((ch = getopt(argc, argv, OBJ_OPTIONS("rvm:w:h"))) != -1) {
 		switch (ch) {
+		case 'r':
+			raw = true;
+			break;
 		case 'v':
 			verbose = true;
 			break;
@@ -152,7 +177,7 @@ main(int argc, char *argv[])
 	int operands = argc - optind;
 	if (help || misuse || operands < 1 || operands > 2)
 		obj_usage("Send OBEX objects from stdin or file to a device\n"
-			  "Usage: %s [-v] [-m size] [-w seconds] destination "
+			  "Usage: %s [-rv] [-m size] [-w seconds] destination "
 			  "[file]\n",
 		    help && !misuse ? 0 : 1);
 
@@ -202,6 +227,9 @@ main(int argc, char *argv[])
 	progress_tty = isatty(STDERR_FILENO);
 	if (verbose || progress_tty)
 		s.progress = show_progress;
+	if (verbose)
+		s.report_added = show_added;
+	s.raw = raw;
 	if (!send_connect(s))
 		obj_fatal("%s", s.why);
 

@@ -85,9 +85,20 @@ int send_sdp_channel(const unsigned char *p, size_t n);
 int send_bt_open(const send_dest &d, int timeout_ms, char *why,
     size_t why_size);
 
-/* Called after each packet of an object that the device took. */
+/*
+ * Called after each packet of an object that the device took; and, for
+ * report_added, once the headers added to an object are known.
+ */
 struct send_session;
 using send_progress = void (*)(const send_session &s, bool done);
+using send_added = void (*)(const send_session &s);
+
+/*
+ * A payload without a Length header, in full Body headers (a text longer
+ * than one header holds), is held until its End-of-Body header, up to
+ * this, so that its Length can go first.
+ */
+inline constexpr size_t SEND_HOLD_MAX = 16 * 1024 * 1024;
 
 /* One connection to a device, and how far the transfer has come. */
 struct send_session {
@@ -114,6 +125,25 @@ struct send_session {
 	bool aborted; /* the object under way was ABORTed */
 	send_progress progress;
 	void *progress_context;
+
+	/*
+	 * Headers added to each object before its payload, unless `raw`:
+	 * a Type, and a Length where it has none.  What the object has and
+	 * says until then, the payload held back while it is counted, and
+	 * what was added, for report_added.
+	 */
+	bool raw;
+	bool decided; /* the headers added, or not, for this object */
+	bool has_type;
+	bool has_creator;
+	uint32_t creator;
+	const char *name_type; /* from the Name's extension, or null */
+	bool holding;
+	unsigned char *held;
+	size_t held_size, held_capacity;
+	const char *added_type; /* null when none was added */
+	bool added_length;
+	send_added report_added;
 
 	char why[256]; /* what went wrong, after a false return */
 
