@@ -28,6 +28,7 @@
 #include <gtest/gtest.h>
 
 #include "device.h"
+#include "obex_walk.h"
 #include "runner.h"
 #include "send.h"
 
@@ -287,6 +288,33 @@ TEST(SendScripted, EchoesTheConnectionId)
 		bool first = i != 2;
 		EXPECT_EQ(o.seen.requests[i].compare(3, 5, cid) == 0, first)
 		    << "request " << i;
+	}
+}
+
+/*
+ * A text in full Body headers is held back to be counted as long as it
+ * fits the hold, and goes without a Length once it does not; whole either
+ * way.
+ */
+TEST(SendScripted, CountsALongTextWhileItFitsTheHold)
+{
+	/* The most full Body headers the hold takes, and an End of Body. */
+	size_t bodies = SEND_HOLD_MAX / 65532;
+	for (size_t size : { (bodies + 1) * 65532, (bodies + 1) * 65532 + 1 }) {
+		std::string object = memo_object(size);
+		Outcome o = exchange({}, object, {});
+		EXPECT_EQ(o.run.err, "");
+		EXPECT_EQ(o.run.status, 0);
+		size_t i = 1;
+		Put put = reassemble(o.seen.requests, i, 65535);
+		std::string added = type_header("text/plain");
+		if (size == (bodies + 1) * 65532)
+			added += length_header((uint32_t)size);
+		EXPECT_EQ(printable(put.headers),
+		    printable(hex("CF 6D 65 6D 6F") + added))
+		    << size;
+		bool ok;
+		EXPECT_TRUE(put.payload == obex_payload(object, ok)) << size;
 	}
 }
 
