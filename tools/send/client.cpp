@@ -248,6 +248,20 @@ send_receive(send_session &s, size_t &n)
 		if (ready < 0)
 			return send_broke(s, errno, "read from");
 		ssize_t got = read(s.fd, s.response + have, want - have);
+		/* What is left of the line end after a phone's CONNECT. */
+		if (s.skip_line_ends && got > 0) {
+			ssize_t k = 0;
+			while (k < got &&
+			    (s.response[have + k] == '\r' ||
+				s.response[have + k] == '\n'))
+				k++;
+			memmove(s.response + have, s.response + have + k,
+			    (size_t)(got - k));
+			if (k == got)
+				continue;
+			got -= k;
+			s.skip_line_ends = false;
+		}
 		if (got < 0) {
 			if (errno == EINTR || errno == EAGAIN ||
 			    errno == EWOULDBLOCK)
@@ -381,6 +395,7 @@ send_init(send_session &s, int fd, int timeout_ms, unsigned ours)
 	s.has_cid = false;
 	s.cid = 0;
 	s.is_socket = fstat(fd, &st) == 0 && S_ISSOCK(st.st_mode);
+	s.skip_line_ends = false;
 	s.connected = false;
 	s.broken = false;
 	s.code = 0;

@@ -230,6 +230,7 @@ main(int argc, char *argv[])
 	if (verbose)
 		s.report_added = show_added;
 	s.raw = raw;
+	s.skip_line_ends = dest.kind == SEND_AT;
 	if (!send_connect(s))
 		obj_fatal("%s", s.why);
 

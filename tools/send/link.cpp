@@ -181,8 +181,14 @@ send_dest_parse(const char *text, send_dest &d, char *why, size_t n)
 		d.path = text + 4;
 		return true;
 	}
+	if (strncmp(text, "at:", 3) == 0 && text[3] != '\0') {
+		d.kind = SEND_AT;
+		d.path = text + 3;
+		return true;
+	}
 	snprintf(why, n,
-	    "not tcp:HOST[:PORT], bt:ADDR[:CHANNEL], fd:N or tty:PATH");
+	    "not tcp:HOST[:PORT], bt:ADDR[:CHANNEL], fd:N, tty:PATH or "
+	    "at:PATH");
 	return false;
 }
 
@@ -335,6 +341,12 @@ send_open(const send_dest &d, int timeout_ms, char *why, size_t n)
 	}
 	case SEND_TTY:
 		return send_tty_open(d, why, n);
+	case SEND_AT: {
+		int fd = send_tty_open(d, why, n);
+		if (fd >= 0 && !send_at_switch(fd, timeout_ms, why, n))
+			return -1;
+		return fd;
+	}
 	}
 	return -1;
 }

@@ -35,7 +35,7 @@ inline constexpr unsigned OBEX_PACKET_MAX = 65535;
 /* The name of a response code, "unknown response" for the rest. */
 const char *send_response_name(int code);
 
-enum send_kind { SEND_TCP, SEND_BT, SEND_FD, SEND_TTY };
+enum send_kind { SEND_TCP, SEND_BT, SEND_FD, SEND_TTY, SEND_AT };
 
 /* A destination as the command line gives it. */
 struct send_dest {
@@ -45,12 +45,12 @@ struct send_dest {
 	unsigned char bdaddr[6]; /* bt: the address, first byte first */
 	int channel; /* bt: the RFCOMM channel, 0 to look it up */
 	int fd; /* fd: */
-	const char *path; /* tty: */
+	const char *path; /* tty:, at: */
 };
 
 /*
  * Parses a destination: false, with what is wrong in `why`, if it is not
- * one of tcp:HOST[:PORT], bt:ADDR[:CHANNEL], fd:N or tty:PATH.
+ * one of tcp:HOST[:PORT], bt:ADDR[:CHANNEL], fd:N, tty:PATH or at:PATH.
  */
 bool send_dest_parse(const char *text, send_dest &d, char *why,
     size_t why_size);
@@ -81,6 +81,12 @@ int send_socket(int domain, int type, int protocol, const struct sockaddr *sa,
  */
 int send_sdp_channel(const unsigned char *p, size_t n);
 
+/*
+ * A phone on the serial line fd switched to OBEX with AT commands, each
+ * answer read within timeout_ms; false with what the phone said in `why`.
+ */
+bool send_at_switch(int fd, int timeout_ms, char *why, size_t why_size);
+
 /* The Bluetooth side of send_open, one version per system. */
 int send_bt_open(const send_dest &d, int timeout_ms, char *why,
     size_t why_size);
@@ -109,6 +115,7 @@ struct send_session {
 	bool has_cid;
 	uint32_t cid;
 	bool is_socket;
+	bool skip_line_ends; /* CR and LF before the first response */
 	bool connected;
 	bool broken; /* the link failed: nothing more can be said on it */
 	int code; /* of the last response */
