@@ -142,8 +142,9 @@ start_program(std::string_view name, const std::vector<std::string> &args,
 		    dup2(out, 1) < 0 || dup2(err, 2) < 0)
 			_exit(125);
 		if (options.memory_limit != 0) {
-			struct rlimit rl = { options.memory_limit,
-				options.memory_limit };
+			/* rlim_t is signed on FreeBSD. */
+			struct rlimit rl = { (rlim_t)options.memory_limit,
+				(rlim_t)options.memory_limit };
 			if (setrlimit(RLIMIT_AS, &rl) != 0)
 				_exit(125);
 		}
