@@ -584,8 +584,8 @@ send_complete(send_session &s, const objread_header &h)
 	s.decided = true;
 
 	const char *type = s.name_type;
-	if (type == nullptr)
-		type = mime_type(nullptr, 0, s.has_creator, s.creator);
+	if (type == nullptr && s.has_creator)
+		type = mime_of_creator(s.creator);
 	if (type != nullptr && !s.has_type) {
 		unsigned char t[64];
 		size_t n = strlen(type) + 1;
@@ -720,8 +720,8 @@ send_objects(send_session &s, objread &r, objread_event event)
 			}
 			if (r.header.id == HDR_NAME) {
 				send_take_name(s, r.header);
-				s.name_type = mime_type(r.header.bytes + 3,
-				    r.header.count, false, 0);
+				s.name_type = mime_of_name(r.header.bytes + 3,
+				    r.header.count);
 			}
 			if (r.header.id == HDR_TYPE)
 				s.has_type = true;

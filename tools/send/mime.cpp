@@ -3,6 +3,8 @@
 
 #include <string_view>
 
+#include "objstream.h"
+
 /*
  * Android, the most common receiver, reads the type from these
  * extensions first (in any case of letters), and from the Type header
@@ -51,23 +53,21 @@ mime_extension(const unsigned char *units, size_t size, char *buf, size_t n)
 }
 
 const char *
-mime_type(const unsigned char *units, size_t size, bool has_creator,
-    uint32_t creator)
+mime_of_name(const unsigned char *units, size_t size)
 {
 	char buf[8];
-	std::string_view ext = units != nullptr
-	    ? mime_extension(units, size, buf, sizeof(buf))
-	    : std::string_view();
+	std::string_view ext = mime_extension(units, size, buf, sizeof(buf));
 	for (const auto &e : mime_extensions)
 		if (!ext.empty() && ext == e.extension)
 			return e.type;
-	for (const auto &c : mime_creators) {
-		uint32_t code = (uint32_t)(unsigned char)c.code[0] << 24 |
-		    (uint32_t)(unsigned char)c.code[1] << 16 |
-		    (uint32_t)(unsigned char)c.code[2] << 8 |
-		    (unsigned char)c.code[3];
-		if (has_creator && creator == code)
+	return nullptr;
+}
+
+const char *
+mime_of_creator(uint32_t creator)
+{
+	for (const auto &c : mime_creators)
+		if (creator == hdr_code(c.code))
 			return c.type;
-	}
 	return nullptr;
 }

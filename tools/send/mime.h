@@ -11,12 +11,13 @@
 #include <cstdint>
 
 /*
- * The type for an object whose Name text is `units` (its 16-bit units,
- * high byte first, without the final zero; null for an object without a
- * Name) and whose Creator ID, if it has one, is `creator`; null when
- * neither says.
+ * The type that a Name names by its extension, from the Name header's
+ * text (its 16-bit units, high byte first, without the final zero); null
+ * when it names none.
  */
-const char *mime_type(const unsigned char *units, size_t size, bool has_creator,
-    uint32_t creator);
+const char *mime_of_name(const unsigned char *units, size_t size);
+
+/* The type of the payload that a Creator ID's application takes, or null. */
+const char *mime_of_creator(uint32_t creator);
 
 #endif
