@@ -27,7 +27,7 @@
 #include <cstring>
 #include <string>
 
-#include "objstream.h"
+#include "objwrite.h"
 
 [[noreturn]] static void
 fail(const char *what)

@@ -37,7 +37,7 @@ enum objread_event {
 struct objread_header {
 	uint64_t offset; /* of its identifier byte in the stream */
 	int id;
-	const char *name; /* the IrOBEX name, from hdr_table */
+	const char *name; /* the IrOBEX name */
 	unsigned length; /* the whole header, as its length field says */
 	size_t count; /* bytes of its value: text units, data or four */
 	uint32_t value; /* the value of a four-byte header */
@@ -86,7 +86,7 @@ struct objread {
 	uint32_t length_value;
 };
 
-/* Readers of a descriptor (through obj_read) or of another source. */
+/* Readers of a descriptor (through fd_read) or of another source. */
 void objread_init(objread &r, int fd);
 void objread_init_source(objread &r, objread_source source, void *context);
 

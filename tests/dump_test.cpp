@@ -14,7 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "objread.h"
-#include "objstream.h"
+#include "objwrite.h"
 #include "runner.h"
 
 static const std::string usage = "Describe OBEX objects from stdin or file\n"

@@ -28,7 +28,7 @@
 #include <gtest/gtest.h>
 
 #include "runner.h"
-#include "send.h"
+#include "link.h"
 
 namespace
 {
@@ -798,7 +798,7 @@ TEST(SendSdp, FindsTheRfcommChannel)
 	};
 	for (const auto &c : cases) {
 		std::string b = hex(c.bytes);
-		EXPECT_EQ(send_sdp_channel(reinterpret_cast<
+		EXPECT_EQ(link_sdp_channel(reinterpret_cast<
 					       const unsigned char *>(b.data()),
 			      b.size()),
 		    c.channel)

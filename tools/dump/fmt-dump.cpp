@@ -20,7 +20,8 @@
 #include <cstring>
 
 #include "objread.h"
-#include "objstream.h"
+#include "objwrite.h"
+#include "proc.h"
 
 /*
  * One character of shown text: printable ASCII as it stands, anything else
@@ -75,21 +76,22 @@ is_text(const unsigned char *p, size_t n)
 static void
 show_header(const objread_header &h, bool has_data, bool text)
 {
-	const unsigned char *p = h.bytes != nullptr ? h.bytes + 3 : nullptr;
+	const unsigned char *p =
+	    h.bytes != nullptr ? h.bytes + OBEX_BYTES_HEAD : nullptr;
 
 	out_printf("%6" PRIu64 "  0x%02X  %-11s  %6u  ", h.offset, h.id, h.name,
 	    h.length);
 	switch (h.id) {
-	case HDR_NAME:
+	case OBEX_HI_NAME:
 		out_byte('"');
 		for (size_t i = 0; i < h.count; i += 2)
-			show_char((unsigned)p[i] << 8 | p[i + 1], '"');
+			show_char(obex_get16(p + i), '"');
 		out_byte('"');
 		break;
-	case HDR_LENGTH:
+	case OBEX_HI_LENGTH:
 		out_printf("%" PRIu32, h.value);
 		break;
-	case HDR_CREATOR:
+	case OBEX_HI_CREATOR:
 		out_byte('"');
 		for (size_t i = 0; i < 4; i++)
 			show_char(h.bytes[1 + i], '"');
@@ -175,8 +177,8 @@ main(int argc, char *argv[])
 	bool help = false, misuse = false;
 	int ch;
 
-	obj_start(argc, argv, "fmt-dump");
-	while ((ch = getopt(argc, argv, OBJ_OPTIONS("ph"))) != -1) {
+	proc_start(argc, argv, "fmt-dump");
+	while ((ch = getopt(argc, argv, PROC_OPTIONS("ph"))) != -1) {
 		switch (ch) {
 		case 'p':
 			raw = true;
@@ -190,16 +192,15 @@ main(int argc, char *argv[])
 		}
 	}
 	if (help || misuse || argc - optind > 1)
-		obj_usage("Describe OBEX objects from stdin or file\n"
-			  "Usage: %s [-p] [file]\n",
-		    help && !misuse ? 0 : 1);
+		proc_usage("Describe OBEX objects from stdin or file",
+		    "[-p] [file]", help && !misuse ? 0 : 1);
 
 	const char *path = optind < argc ? argv[optind] : nullptr;
 	int fd = STDIN_FILENO;
 	if (path != nullptr && strcmp(path, "-") != 0) {
 		fd = open(path, O_RDONLY);
 		if (fd < 0)
-			obj_fatal("cannot open `%s': %s", obj_shown(path),
+			proc_fatal("cannot open `%s': %s", proc_shown(path),
 			    strerror(errno));
 	} else {
 		path = nullptr;
@@ -226,7 +227,7 @@ main(int argc, char *argv[])
 		case OBJREAD_DATA:
 			line = has_data = true;
 			text = !raw && is_text(r.data, r.count);
-			if (h.id == HDR_END_OF_BODY) {
+			if (h.id == OBEX_HI_END_OF_BODY) {
 				held = r.data;
 				held_text = text;
 			} else if (raw)
@@ -248,14 +249,14 @@ main(int argc, char *argv[])
 		case OBJREAD_FAULT:
 			/* What was listed shows where the stream went wrong. */
 			out_flush();
-			obj_fatal("offset %" PRIu64 ": %s", r.fault_offset,
+			proc_fatal("offset %" PRIu64 ": %s", r.fault_offset,
 			    r.fault);
 		default:
 			out_flush();
 			if (path != nullptr)
-				obj_fatal("cannot read `%s': %s",
-				    obj_shown(path), strerror(r.error));
-			obj_fatal("cannot read standard input: %s",
+				proc_fatal("cannot read `%s': %s",
+				    proc_shown(path), strerror(r.error));
+			proc_fatal("cannot read standard input: %s",
 			    strerror(r.error));
 		}
 		if (line && !raw) {
@@ -267,7 +268,7 @@ main(int argc, char *argv[])
 				listed = true;
 			}
 			show_header(h, has_data, text);
-			if (event == OBJREAD_DATA && h.id == HDR_BODY)
+			if (event == OBJREAD_DATA && h.id == OBEX_HI_BODY)
 				show_data(r.data, r.count, r.payload - r.count,
 				    text);
 		}
@@ -275,5 +276,5 @@ main(int argc, char *argv[])
 		if (out_error() != 0)
 			break;
 	}
-	return obj_finish();
+	return proc_finish();
 }

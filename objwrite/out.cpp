@@ -1,29 +1,29 @@
 /* SPDX-License-Identifier: BSD-2-Clause */
 /*
- * Standard output, and reads and writes on any descriptor, for callers who
- * cannot choose how the descriptors they were given behave.
+ * Standard output, for callers who cannot choose how the descriptor they
+ * were given behaves.
  *
  * Standard output is buffered here rather than by stdio: a caller may hand
  * over a descriptor that is non-blocking, and stdio takes the EAGAIN it
  * then gets for an error and loses what it held.  Here every write goes on
  * until all of it is taken, waiting while the descriptor is full and
  * trying again after a signal, and the first real error is kept with its
- * reason for obj_finish.
+ * reason for proc_finish.
  */
-#include <poll.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "objstream.h"
+#include "fd.h"
+#include "objwrite.h"
+#include "proc.h"
 
-/* The first error that standard output reported, for obj_finish. */
+/* The first error that standard output reported, for proc_finish. */
 static int out_errno;
 
 /*
@@ -40,72 +40,6 @@ static size_t out_held;
  */
 static constexpr size_t OUT_DIRECT_MIN = 16 * 1024;
 
-/*
- * Whether to try again after a call on fd failed with errno: after a
- * signal at once, and on a non-blocking descriptor once it is ready.
- */
-static bool
-obj_again(int fd, short event)
-{
-	if (errno == EINTR)
-		return true;
-	if (errno != EAGAIN && errno != EWOULDBLOCK)
-		return false;
-	struct pollfd p = { fd, event, 0 };
-	while (poll(&p, 1, -1) < 0)
-		if (errno != EINTR)
-			return false;
-	return true;
-}
-
-ssize_t
-obj_read(int fd, void *buf, size_t count)
-{
-	ssize_t n;
-
-	while ((n = read(fd, buf, count)) < 0)
-		if (!obj_again(fd, POLLIN))
-			return -1;
-	return n;
-}
-
-bool
-obj_writev(int fd, struct iovec *iov, int n)
-{
-	while (n > 0 && iov->iov_len == 0) {
-		iov++;
-		n--;
-	}
-	while (n > 0) {
-		ssize_t w = writev(fd, iov, n < IOV_MAX ? n : IOV_MAX);
-		if (w < 0) {
-			if (!obj_again(fd, POLLOUT))
-				return false;
-			continue;
-		}
-		/* Nothing taken and no error: it would take nothing again. */
-		if (w == 0) {
-			errno = EIO;
-			return false;
-		}
-		for (; n > 0 && (size_t)w >= iov->iov_len; iov++, n--)
-			w -= (ssize_t)iov->iov_len;
-		if (n > 0) {
-			iov->iov_base = static_cast<char *>(iov->iov_base) + w;
-			iov->iov_len -= (size_t)w;
-		}
-	}
-	return true;
-}
-
-bool
-obj_write(int fd, const void *data, size_t count)
-{
-	struct iovec iov = { const_cast<void *>(data), count };
-
-	return obj_writev(fd, &iov, 1);
-}
-
 static void
 out_failed()
 {
@@ -117,7 +51,7 @@ bool
 out_flush()
 {
 	if (out_held != 0 && out_errno == 0 &&
-	    !obj_write(STDOUT_FILENO, out_buffer, out_held))
+	    !fd_write(STDOUT_FILENO, out_buffer, out_held))
 		out_failed();
 	out_held = 0;
 	return out_errno == 0;
@@ -150,7 +84,7 @@ out_bytes(const void *data, size_t count)
 	/* What is held, then the run itself, at once. */
 	struct iovec iov[2] = { { out_buffer, out_held },
 		{ const_cast<void *>(data), count } };
-	if (out_errno == 0 && !obj_writev(STDOUT_FILENO, iov, 2))
+	if (out_errno == 0 && !fd_writev(STDOUT_FILENO, iov, 2))
 		out_failed();
 	out_held = 0;
 }
@@ -173,7 +107,7 @@ out_printf(const char *fmt, ...)
 	/* Rare: a line longer than the one on the stack. */
 	char *big = static_cast<char *>(malloc((size_t)n + 1));
 	if (big == nullptr)
-		obj_fatal("out of memory");
+		proc_fatal("out of memory");
 	va_start(ap, fmt);
 	vsnprintf(big, (size_t)n + 1, fmt, ap);
 	va_end(ap);

@@ -16,7 +16,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "objstream.h"
+#include "fd.h"
+#include "objwrite.h"
+#include "proc.h"
 
 struct textbuf textbuf;
 
@@ -34,12 +36,12 @@ static void
 textbuf_grow()
 {
 	if (textbuf.capacity >= TEXTBUF_BLOCK_MAX)
-		obj_fatal("text too long: more than %" PRId32 " bytes",
+		proc_fatal("text too long: more than %" PRId32 " bytes",
 		    TEXTBUF_TEXT_MAX);
 	int32_t capacity = textbuf.capacity * 2;
 	void *p = realloc(textbuf.data, (size_t)capacity);
 	if (p == nullptr)
-		obj_fatal("out of memory");
+		proc_fatal("out of memory");
 	textbuf.data = static_cast<unsigned char *>(p);
 	textbuf.capacity = capacity;
 }
@@ -49,7 +51,7 @@ textbuf_init()
 {
 	textbuf.data = static_cast<unsigned char *>(malloc(TEXTBUF_INITIAL));
 	if (textbuf.data == nullptr)
-		obj_fatal("out of memory");
+		proc_fatal("out of memory");
 	textbuf.capacity = TEXTBUF_INITIAL;
 	textbuf.length = 0;
 	textbuf.last_was_cr = 0;
@@ -169,10 +171,10 @@ textbuf_read_stream()
 
 	/* An error must not pass for the end: the text would go out
 	 * truncated as if it were whole. */
-	while ((n = obj_read(STDIN_FILENO, block, sizeof(block))) > 0)
+	while ((n = fd_read(STDIN_FILENO, block, sizeof(block))) > 0)
 		textbuf_write(block, (size_t)n);
 	if (n < 0)
-		obj_fatal("cannot read standard input: %s", strerror(errno));
+		proc_fatal("cannot read standard input: %s", strerror(errno));
 }
 
 void

@@ -16,7 +16,8 @@
 
 #include <gtest/gtest.h>
 
-#include "objstream.h"
+#include "objwrite.h"
+#include "proc.h"
 #include "runner.h"
 
 /* What `write` sends to standard output. */
@@ -71,7 +72,7 @@ TEST(Header, WritesExactBytes)
 		{ "time", [] { hdr_time(0x01020304); }, "C4 01 02 03 04" },
 		{ "quad takes the identifier, or adds its kind bits",
 		    [] {
-			    hdr_quad(HDR_CREATOR, 1);
+			    hdr_quad(OBEX_HI_CREATOR, 1);
 			    hdr_quad(0x0F, 1);
 		    },
 		    "CF 00 00 00 01 CF 00 00 00 01" },
@@ -82,7 +83,7 @@ TEST(Header, WritesExactBytes)
 		{ "body", [] { hdr_body("\0\xFF", 2); }, "48 00 05 00 FF" },
 		{ "bytes takes the identifier, or adds its kind bits",
 		    [] {
-			    hdr_bytes(HDR_END_OF_BODY, "", 0);
+			    hdr_bytes(OBEX_HI_END_OF_BODY, "", 0);
 			    hdr_bytes(0x09, "", 0);
 		    },
 		    "49 00 03 49 00 03" },
@@ -347,7 +348,7 @@ TEST(TextbufDeathTest, ATextPastTheLargestBlockIsTooLongNotOutOfMemory)
 	 */
 	auto at_limit = [] {
 		char *argv[] = { const_cast<char *>("fmt-memo"), nullptr };
-		obj_start(1, argv, "fmt-memo");
+		proc_start(1, argv, "fmt-memo");
 		fresh();
 		textbuf.capacity = INT32_C(1) << 30;
 		textbuf.length = textbuf.capacity - 2;
@@ -414,5 +415,5 @@ TEST(Message, ShownTextHasItsControlsEscaped)
 		{ "\xf0\x9f\x93\x87 cards", "\xf0\x9f\x93\x87 cards" },
 	};
 	for (const auto &c : cases)
-		EXPECT_EQ(std::string(obj_shown(c.in)), c.shown) << c.shown;
+		EXPECT_EQ(std::string(proc_shown(c.in)), c.shown) << c.shown;
 }
