@@ -10,7 +10,6 @@
  * trying again after a signal, and the first real error is kept with its
  * reason for proc_finish.
  */
-#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -32,13 +31,6 @@ static int out_errno;
  */
 static unsigned char out_buffer[128 * 1024];
 static size_t out_held;
-
-/*
- * A run this long gains nothing from the buffer: it goes out from where it
- * lies, behind what is held, instead of being copied in first.  The full
- * Body headers of a long text payload are such runs.
- */
-static constexpr size_t OUT_DIRECT_MIN = 16 * 1024;
 
 static void
 out_failed()
@@ -74,19 +66,19 @@ out_byte(int c)
 void
 out_bytes(const void *data, size_t count)
 {
-	if (count == 0)
-		return;
-	if (count < OUT_DIRECT_MIN && count <= sizeof(out_buffer) - out_held) {
-		memcpy(out_buffer + out_held, data, count);
-		out_held += count;
-		return;
+	const unsigned char *p = static_cast<const unsigned char *>(data);
+
+	while (count > 0) {
+		if (out_held == sizeof(out_buffer))
+			out_flush();
+		size_t k = sizeof(out_buffer) - out_held;
+		if (k > count)
+			k = count;
+		memcpy(out_buffer + out_held, p, k);
+		out_held += k;
+		p += k;
+		count -= k;
 	}
-	/* What is held, then the run itself, at once. */
-	struct iovec iov[2] = { { out_buffer, out_held },
-		{ const_cast<void *>(data), count } };
-	if (out_errno == 0 && !fd_writev(STDOUT_FILENO, iov, 2))
-		out_failed();
-	out_held = 0;
 }
 
 void

@@ -1,13 +1,8 @@
 /* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * The text buffer: one growable block per program that collects a payload
- * and turns every line end (LF, CR or CR LF) into CR LF on the way in.
- *
- * textbuf_putc is the rule; the bulk path below (strings, and standard input
- * read in blocks) only copies the runs between line ends in one piece and
- * leaves the buffer exactly as the same bytes through textbuf_putc would,
- * capacity and last_was_cr included, so that a text may be built from both
- * in any order.
+ * and turns every line end (LF, CR or CR LF) into CR LF on the way in, one
+ * byte at a time: strings and standard input go through textbuf_putc too.
  */
 #include <unistd.h>
 
@@ -73,84 +68,11 @@ textbuf_putc(int c)
 	textbuf.last_was_cr = c == '\r';
 }
 
-/* The first c in [s, end), or end. */
-static const unsigned char *
-textbuf_find(const unsigned char *s, const unsigned char *end, int c)
-{
-	const void *p = memchr(s, c, (size_t)(end - s));
-	return p != nullptr ? static_cast<const unsigned char *>(p) : end;
-}
-
-/*
- * Append n arbitrary bytes, as n calls of textbuf_putc would.  The bytes
- * between line ends are copied in one piece and a CR LF or LF is stored at
- * once, as long as the block has room for them without growing.
- *
- * The next LF and the next CR are each looked for again only once the copy
- * has passed them, so that a text with only one kind of line end is not
- * searched to its end for the other at every line.
- */
-static void
-textbuf_write(const unsigned char *s, size_t n)
-{
-	const unsigned char *const end = s + n;
-	const unsigned char *lf = textbuf_find(s, end, '\n');
-	const unsigned char *cr = textbuf_find(s, end, '\r');
-
-	while (s < end) {
-		/*
-		 * A CR that the copy below stops at (a lone one, or one whose
-		 * LF must grow the block), the byte after it, and an append
-		 * that must grow the block go through textbuf_putc.
-		 */
-		if (textbuf.last_was_cr || *s == '\r' ||
-		    textbuf.length > textbuf.capacity - 3) {
-			textbuf_putc(*s++);
-			continue;
-		}
-		/* Every append must find at most capacity - 3 bytes held. */
-		unsigned char *out = textbuf.data + textbuf.length;
-		unsigned char *const full = textbuf.data + textbuf.capacity - 3;
-		for (;;) {
-			/* Up to the next line end, as far as it fits. */
-			if (lf < s)
-				lf = textbuf_find(s, end, '\n');
-			if (cr < s)
-				cr = textbuf_find(s, end, '\r');
-			size_t run = (size_t)((lf < cr ? lf : cr) - s);
-			if (run > (size_t)(full + 1 - out))
-				run = (size_t)(full + 1 - out);
-			memcpy(out, s, run);
-			out += run;
-			s += run;
-			if (s == end || out > full)
-				break;
-
-			/*
-			 * Then the line end, an LF or a CR LF; the LF of a CR
-			 * LF is an append of its own, which may have to grow
-			 * the block.
-			 */
-			if (*s == '\n')
-				s++;
-			else if (s + 1 < end && s[1] == '\n' && out + 1 <= full)
-				s += 2;
-			else
-				break;
-			out[0] = '\r';
-			out[1] = '\n';
-			out += 2;
-			if (s == end || out > full)
-				break;
-		}
-		textbuf.length = (int32_t)(out - textbuf.data);
-	}
-}
-
 void
 textbuf_puts(const char *s)
 {
-	textbuf_write(reinterpret_cast<const unsigned char *>(s), strlen(s));
+	for (; *s != '\0'; s++)
+		textbuf_putc((unsigned char)*s);
 }
 
 void
@@ -172,7 +94,8 @@ textbuf_read_stream()
 	/* An error must not pass for the end: the text would go out
 	 * truncated as if it were whole. */
 	while ((n = fd_read(STDIN_FILENO, block, sizeof(block))) > 0)
-		textbuf_write(block, (size_t)n);
+		for (ssize_t i = 0; i < n; i++)
+			textbuf_putc(block[i]);
 	if (n < 0)
 		proc_fatal("cannot read standard input: %s", strerror(errno));
 }
