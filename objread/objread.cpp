@@ -6,6 +6,9 @@
  * before the header has arrived whole; everything else waits in the block
  * until it has.
  */
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cinttypes>
 #include <cstdarg>
@@ -15,6 +18,7 @@
 #include "fd.h"
 #include "obex.h"
 #include "objread.h"
+#include "proc.h"
 
 /*
  * The headers an object may hold, and each one's place in it: always
@@ -93,6 +97,7 @@ objread_init_source(objread &r, objread_source source, void *context)
 	r.fault_offset = 0;
 	r.fault[0] = '\0';
 	r.error = 0;
+	r.path = nullptr;
 	r.start = r.end = 0;
 	r.base = 0;
 	r.eof = false;
@@ -109,6 +114,37 @@ void
 objread_init(objread &r, int fd)
 {
 	objread_init_source(r, objread_fd, (void *)(intptr_t)fd);
+}
+
+void
+objread_open(objread &r, const char *path)
+{
+	int fd = STDIN_FILENO;
+
+	if (path != nullptr && strcmp(path, "-") == 0)
+		path = nullptr;
+	if (path != nullptr && (fd = open(path, O_RDONLY)) < 0)
+		proc_fatal("cannot open `%s': %s", proc_shown(path),
+		    strerror(errno));
+	objread_init(r, fd);
+	r.path = path;
+}
+
+const char *
+objread_why(const objread &r)
+{
+	static char why[sizeof(r.fault) + 4 * 4096 + 256];
+
+	if (r.last == OBJREAD_FAULT)
+		snprintf(why, sizeof(why), "offset %" PRIu64 ": %s",
+		    r.fault_offset, r.fault);
+	else if (r.path != nullptr)
+		snprintf(why, sizeof(why), "cannot read `%s': %s",
+		    proc_shown(r.path), strerror(r.error));
+	else
+		snprintf(why, sizeof(why), "cannot read standard input: %s",
+		    strerror(r.error));
+	return why;
 }
 
 /*

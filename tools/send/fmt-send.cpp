@@ -106,19 +106,6 @@ warn(const char *fmt, ...)
 	fputc('\n', stderr);
 }
 
-/* What the input did wrong, as fmt-dump says it. */
-static void
-warn_input(const objread &r, const char *path)
-{
-	if (r.last == OBJREAD_FAULT)
-		warn("offset %" PRIu64 ": %s", r.fault_offset, r.fault);
-	else if (path != nullptr)
-		warn("cannot read `%s': %s", proc_shown(path),
-		    strerror(r.error));
-	else
-		warn("cannot read standard input: %s", strerror(r.error));
-}
-
 int
 main(int argc, char *argv[])
 {
@@ -167,25 +154,15 @@ main(int argc, char *argv[])
 		proc_fatal("bad destination `%s': %s", proc_shown(dest_arg),
 		    why);
 
-	const char *path = operands == 2 ? argv[optind + 1] : nullptr;
-	int in = STDIN_FILENO;
-	if (path != nullptr && strcmp(path, "-") != 0) {
-		in = open(path, O_RDONLY);
-		if (in < 0)
-			proc_fatal("cannot open `%s': %s", proc_shown(path),
-			    strerror(errno));
-	} else {
-		path = nullptr;
-	}
+	static objread r;
+	objread_open(r, operands == 2 ? argv[optind + 1] : nullptr);
 
 	/* A device that hangs up must not end the program unheard. */
 	signal(SIGPIPE, SIG_IGN);
 
-	static objread r;
-	objread_init(r, in);
 	objread_event first = objread_next(r, OBEX_PACKET_MAX);
 	if (first == OBJREAD_FAULT || first == OBJREAD_ERROR) {
-		warn_input(r, path);
+		warn("%s", objread_why(r));
 		return 1;
 	}
 
@@ -206,7 +183,7 @@ main(int argc, char *argv[])
 	if (result == CLIENT_OK)
 		return 0;
 	if (result == CLIENT_INPUT)
-		warn_input(r, path);
+		warn("%s", objread_why(r));
 	else
 		warn("%s", c.why);
 	if (c.aborted)
