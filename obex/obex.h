@@ -58,7 +58,7 @@ inline constexpr int OBEX_KIND_QUAD = 0xC0;
  */
 inline constexpr size_t OBEX_BYTES_HEAD = 3;
 inline constexpr int OBEX_HEADER_MAX = 65535;
-inline constexpr int OBEX_BYTES_MAX = OBEX_HEADER_MAX - 3; /* data of one */
+inline constexpr int OBEX_BYTES_MAX = OBEX_HEADER_MAX - (int)OBEX_BYTES_HEAD;
 
 /* A header's name, by IrOBEX; null for an identifier not listed. */
 const char *obex_header_name(int id);
@@ -163,7 +163,7 @@ obex_header_size(const unsigned char *p)
  * The writer.  Each puts one header or part of a packet at p, which must
  * have room for it, and returns the bytes it wrote.  A text header takes
  * bytes (Latin-1) and writes each as a 16-bit unit, with the final zero;
- * obex_put_bytes and obex_put_quad set the kind bits of their identifier
+ * obex_put_bytes_head and obex_put_quad set the kind bits of their identifier
  * themselves, so the header's number alone (its low six bits) gives the
  * same byte, and obex_put_unicode writes the identifier as it is given.
  */
@@ -172,7 +172,7 @@ size_t obex_put_quad(unsigned char *p, int id, uint32_t value);
 
 /*
  * The identifier and length of a byte header whose `count` data bytes
- * follow (written by the caller, or sent from where they lie).
+ * the caller puts after them.
  */
 size_t obex_put_bytes_head(unsigned char *p, int id, size_t count);
 
