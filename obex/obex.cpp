@@ -110,40 +110,10 @@ obex_put_unicode(unsigned char *p, int id, const void *text, int count)
 }
 
 size_t
-obex_put_quad(unsigned char *p, int id, uint32_t value)
-{
-	p[0] = (unsigned char)(id | OBEX_KIND_QUAD);
-	obex_put32(p + 1, value);
-	return 5;
-}
-
-size_t
-obex_put_bytes_head(unsigned char *p, int id, size_t count)
-{
-	p[0] = (unsigned char)(id | OBEX_KIND_BYTES);
-	obex_put16(p + 1, (unsigned)(count + 3));
-	return 3;
-}
-
-size_t
-obex_begin(unsigned char *p, int code)
-{
-	p[0] = (unsigned char)code;
-	obex_put16(p + 1, 0);
-	return OBEX_PACKET_HEAD;
-}
-
-size_t
 obex_put_connect_fields(unsigned char *p, unsigned packet_max)
 {
 	p[0] = OBEX_VERSION_1_0;
 	p[1] = 0; /* flags */
 	obex_put16(p + 2, packet_max);
 	return 4;
-}
-
-void
-obex_end(unsigned char *p, size_t length)
-{
-	obex_put16(p + 1, (unsigned)length);
 }

@@ -168,20 +168,45 @@ obex_header_size(const unsigned char *p)
  * same byte, and obex_put_unicode writes the identifier as it is given.
  */
 size_t obex_put_unicode(unsigned char *p, int id, const void *text, int count);
-size_t obex_put_quad(unsigned char *p, int id, uint32_t value);
+
+constexpr size_t
+obex_put_quad(unsigned char *p, int id, uint32_t value)
+{
+	p[0] = (unsigned char)(id | OBEX_KIND_QUAD);
+	obex_put32(p + 1, value);
+	return 5;
+}
 
 /*
  * The identifier and length of a byte header whose `count` data bytes
  * the caller puts after them.
  */
-size_t obex_put_bytes_head(unsigned char *p, int id, size_t count);
+constexpr size_t
+obex_put_bytes_head(unsigned char *p, int id, size_t count)
+{
+	p[0] = (unsigned char)(id | OBEX_KIND_BYTES);
+	obex_put16(p + 1, (unsigned)(count + OBEX_BYTES_HEAD));
+	return OBEX_BYTES_HEAD;
+}
 
 /*
  * A packet's code with room for its length, filled in by obex_end once
  * the packet is whole; a CONNECT's version, flags and packet size.
  */
-size_t obex_begin(unsigned char *p, int code);
+constexpr size_t
+obex_begin(unsigned char *p, int code)
+{
+	p[0] = (unsigned char)code;
+	obex_put16(p + 1, 0);
+	return OBEX_PACKET_HEAD;
+}
+
 size_t obex_put_connect_fields(unsigned char *p, unsigned packet_max);
-void obex_end(unsigned char *p, size_t length);
+
+constexpr void
+obex_end(unsigned char *p, size_t length)
+{
+	obex_put16(p + 1, (unsigned)length);
+}
 
 #endif

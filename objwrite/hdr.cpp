@@ -6,29 +6,24 @@
  */
 #include "objwrite.h"
 
+/* Each header is framed in place, in the output buffer. */
 void
 hdr_unicode(int id, const void *text, int count)
 {
-	static unsigned char header[OBEX_HEADER_MAX];
-
-	out_bytes(header, obex_put_unicode(header, id, text, count));
+	obex_put_unicode(out_reserve(2 * (size_t)count + 5), id, text, count);
 }
 
 void
 hdr_bytes(int id, const void *data, int count)
 {
-	unsigned char head[OBEX_BYTES_HEAD];
-
-	out_bytes(head, obex_put_bytes_head(head, id, (size_t)count));
+	obex_put_bytes_head(out_reserve(OBEX_BYTES_HEAD), id, (size_t)count);
 	out_bytes(data, (size_t)count);
 }
 
 void
 hdr_quad(int id, uint32_t value)
 {
-	unsigned char header[5];
-
-	out_bytes(header, obex_put_quad(header, id, value));
+	obex_put_quad(out_reserve(5), id, value);
 }
 
 void

@@ -56,6 +56,9 @@ void hdr_payload(const void *data, size_t count);
  */
 void out_byte(int c);
 void out_bytes(const void *data, size_t count);
+/* Room for n bytes (at most OUT_RESERVE_MAX) at the end of what is held. */
+inline constexpr size_t OUT_RESERVE_MAX = 128 * 1024;
+unsigned char *out_reserve(size_t n);
 void out_printf(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 bool out_flush();
 int out_error();

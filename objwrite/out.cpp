@@ -29,7 +29,7 @@ static int out_errno;
  * Large enough that a database streaming through in 503-byte headers costs
  * a system call only every 128 KiB.
  */
-static unsigned char out_buffer[128 * 1024];
+static unsigned char out_buffer[OUT_RESERVE_MAX];
 static size_t out_held;
 
 static void
@@ -63,11 +63,26 @@ out_byte(int c)
 	out_buffer[out_held++] = (unsigned char)c;
 }
 
+unsigned char *
+out_reserve(size_t n)
+{
+	if (n > sizeof(out_buffer) - out_held)
+		out_flush();
+	unsigned char *p = out_buffer + out_held;
+	out_held += n;
+	return p;
+}
+
 void
 out_bytes(const void *data, size_t count)
 {
 	const unsigned char *p = static_cast<const unsigned char *>(data);
 
+	if (count <= sizeof(out_buffer) - out_held) {
+		memcpy(out_buffer + out_held, p, count);
+		out_held += count;
+		return;
+	}
 	while (count > 0) {
 		if (out_held == sizeof(out_buffer))
 			out_flush();
