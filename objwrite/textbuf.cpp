@@ -52,8 +52,9 @@ textbuf_init()
 	textbuf.last_was_cr = 0;
 }
 
-void
-textbuf_putc(int c)
+/* The one rule of every append, for textbuf_putc and the loops below. */
+static inline void
+append(int c)
 {
 	if (textbuf.length > textbuf.capacity - 3)
 		textbuf_grow();
@@ -69,10 +70,16 @@ textbuf_putc(int c)
 }
 
 void
+textbuf_putc(int c)
+{
+	append(c);
+}
+
+void
 textbuf_puts(const char *s)
 {
 	for (; *s != '\0'; s++)
-		textbuf_putc((unsigned char)*s);
+		append((unsigned char)*s);
 }
 
 void
@@ -95,7 +102,7 @@ textbuf_read_stream()
 	 * truncated as if it were whole. */
 	while ((n = fd_read(STDIN_FILENO, block, sizeof(block))) > 0)
 		for (ssize_t i = 0; i < n; i++)
-			textbuf_putc(block[i]);
+			append(block[i]);
 	if (n < 0)
 		proc_fatal("cannot read standard input: %s", strerror(errno));
 }
