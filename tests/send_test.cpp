@@ -27,10 +27,11 @@
 
 #include <gtest/gtest.h>
 
+#include "client.h"
 #include "device.h"
 #include "obex_walk.h"
 #include "runner.h"
-#include "send.h"
+#include "link.h"
 
 namespace
 {
@@ -299,7 +300,7 @@ TEST(SendScripted, EchoesTheConnectionId)
 TEST(SendScripted, CountsALongTextWhileItFitsTheHold)
 {
 	/* The most full Body headers the hold takes, and an End of Body. */
-	size_t bodies = SEND_HOLD_MAX / 65532;
+	size_t bodies = CLIENT_HOLD_MAX / 65532;
 	for (size_t size : { (bodies + 1) * 65532, (bodies + 1) * 65532 + 1 }) {
 		std::string object = memo_object(size);
 		Outcome o = exchange({}, object, {});
@@ -713,22 +714,11 @@ TEST_P(SendCommandLine, Fails)
 }
 
 const CaseRun command_lines[] = {
-	{ .name = "Help", .args = { "-h" }, .err = usage },
 	{ .name = "NoDestination", .err = usage, .status = 1 },
 	{ .name = "TooManyOperands",
 	    .args = { "fd:0", "a", "b" },
 	    .err = usage,
 	    .status = 1 },
-	{ .name = "UnknownOption",
-	    .args = { "-x", "fd:0" },
-	    .err = usage,
-	    .status = 1,
-	    .err_tail = true },
-	{ .name = "SizeWithoutValue",
-	    .args = { "-m" },
-	    .err = usage,
-	    .status = 1,
-	    .err_tail = true },
 	{ .name = "SizeTooSmall",
 	    .args = { "-m", "254", "fd:0" },
 	    .err = "fmt-send: bad packet size `254': not 255 to 65535\n",
@@ -887,7 +877,7 @@ TEST(SendSdp, FindsTheRfcommChannel)
 	};
 	for (const auto &c : cases) {
 		std::string b = hex(c.bytes);
-		EXPECT_EQ(send_sdp_channel(reinterpret_cast<
+		EXPECT_EQ(link_sdp_channel(reinterpret_cast<
 					       const unsigned char *>(b.data()),
 			      b.size()),
 		    c.channel)

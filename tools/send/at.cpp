@@ -9,66 +9,13 @@
  * The phone's answer to each command is a line: blank lines around it and
  * the command itself, echoed while the phone's echo is on, are passed over.
  */
-#include <poll.h>
 #include <termios.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
-#include "objstream.h"
-#include "send.h"
-
-enum link_status { LINK_OK, LINK_TIMEOUT, LINK_HUNG_UP, LINK_FAILED };
-struct link_state {
-	int fd;
-	int timeout_ms;
-	int error;
-};
-
-static link_status
-link_read(link_state &l, char *c, size_t, int64_t deadline)
-{
-	for (;;) {
-		int64_t left = deadline - send_now_ms();
-		struct pollfd p = { l.fd, POLLIN, 0 };
-		int ready = poll(&p, 1, left > 0 ? (int)left : 0);
-		if (ready < 0 && errno == EINTR)
-			continue;
-		if (ready == 0)
-			return LINK_TIMEOUT;
-		ssize_t got = ready < 0 ? -1 : read(l.fd, c, 1);
-		if (got == 1)
-			return LINK_OK;
-		if (got == 0)
-			return LINK_HUNG_UP;
-		if (errno == EINTR || errno == EAGAIN)
-			continue;
-		l.error = errno;
-		return LINK_FAILED;
-	}
-}
-
-static link_status
-link_write(link_state &l, const char *p, size_t n)
-{
-	while (n > 0) {
-		ssize_t w = write(l.fd, p, n);
-		if (w > 0) {
-			p += w;
-			n -= (size_t)w;
-		} else if (w < 0 && (errno == EINTR || errno == EAGAIN)) {
-			struct pollfd pf = { l.fd, POLLOUT, 0 };
-			if (poll(&pf, 1, l.timeout_ms) == 0)
-				return LINK_TIMEOUT;
-		} else {
-			l.error = w < 0 ? errno : EIO;
-			return LINK_FAILED;
-		}
-	}
-	return LINK_OK;
-}
+#include "link.h"
+#include "proc.h"
 
 /* The commands, in the order they are tried. */
 static const char *const at_commands[] = { "AT+CPROT=0", "AT*EOBEX" };
@@ -111,9 +58,8 @@ at_is(const char *line, const char *word)
 }
 
 bool
-send_at_switch(int fd, int timeout_ms, char *why, size_t n)
+link_at_switch(link_state &l, char *why, size_t n)
 {
-	link_state l = { fd, timeout_ms, 0 };
 	char answers[2][AT_LINE_MAX];
 
 	/* What the phone said before it was asked is no answer. */
@@ -125,7 +71,7 @@ send_at_switch(int fd, int timeout_ms, char *why, size_t n)
 		link_status status = link_write(l, text, strlen(text));
 		if (status == LINK_OK)
 			status = at_answer(l, command, answers[i],
-			    send_now_ms() + l.timeout_ms);
+			    link_now_ms() + l.timeout_ms);
 		int seconds = (l.timeout_ms + 999) / 1000;
 		switch (status) {
 		case LINK_OK:
@@ -144,6 +90,8 @@ send_at_switch(int fd, int timeout_ms, char *why, size_t n)
 			return false;
 		}
 		if (at_is(answers[i], "CONNECT")) {
+			/* The rest of CONNECT's line end is no OBEX. */
+			l.skip_line_ends = true;
 			return true;
 		}
 		/* An error, plain or extended: the next command may do. */
@@ -151,17 +99,17 @@ send_at_switch(int fd, int timeout_ms, char *why, size_t n)
 		    at_is(answers[i], "+CME ERROR"))
 			continue;
 		snprintf(why, n, "the phone answered `%s' to %s",
-		    obj_shown(answers[i]), command);
+		    proc_shown(answers[i]), command);
 		return false;
 	}
 	if (strcmp(answers[0], answers[1]) == 0)
 		snprintf(why, n, "the phone answered `%s' to %s and to %s",
-		    obj_shown(answers[0]), at_commands[0], at_commands[1]);
+		    proc_shown(answers[0]), at_commands[0], at_commands[1]);
 	else {
 		char first[AT_LINE_MAX * 4 + 1];
-		snprintf(first, sizeof(first), "%s", obj_shown(answers[0]));
+		snprintf(first, sizeof(first), "%s", proc_shown(answers[0]));
 		snprintf(why, n, "the phone answered `%s' to %s and `%s' to %s",
-		    first, at_commands[0], obj_shown(answers[1]),
+		    first, at_commands[0], proc_shown(answers[1]),
 		    at_commands[1]);
 	}
 	return false;

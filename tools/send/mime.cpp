@@ -3,7 +3,7 @@
 
 #include <string_view>
 
-#include "objstream.h"
+#include "obex.h"
 
 /*
  * Android, the most common receiver, reads the type from these
@@ -23,7 +23,7 @@ static constexpr struct {
 
 /* The creator codes of the programs that write text. */
 static constexpr struct {
-	char code[5];
+	unsigned char code[5]; /* its four letters, first byte first */
 	const char *type;
 } mime_creators[] = {
 	{ "addr", "text/x-vcard" },
@@ -67,7 +67,7 @@ const char *
 mime_of_creator(uint32_t creator)
 {
 	for (const auto &c : mime_creators)
-		if (creator == hdr_code(c.code))
+		if (creator == obex_get32(c.code))
 			return c.type;
 	return nullptr;
 }
