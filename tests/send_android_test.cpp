@@ -389,8 +389,7 @@ TEST_P(AndroidTakes, WhatFmtSendCompletes)
 			    std::string::npos)
 			    << a.run.err;
 		}
-		/* -v names what was added, and says nothing when nothing was.
-		 */
+		/* -v names what was added; nothing, when nothing was. */
 		std::vector<std::string> said;
 		for (size_t at = 0, end;
 		     (end = a.run.err.find('\n', at)) != std::string::npos;
