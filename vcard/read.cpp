@@ -784,7 +784,9 @@ card_name(const card &c, vcard_card *out)
 	const char *charset = "";
 
 	name.length = 0;
-	string_view family = c.has_n ? view(c.n[0]) : view(c.fn);
+	string_view family = c.has_n ? view(c.n[0])
+	    : c.has_fn               ? view(c.fn)
+				     : string_view();
 	string_view given = c.has_n ? view(c.n[1]) : string_view();
 	if (!given.empty() || !family.empty()) {
 		vcard_puts(&name, given);
