@@ -390,3 +390,153 @@ TEST(VcardCut, AtEveryByte)
 		}
 	}
 }
+
+/* The programs: objects one after another, or nothing and a message. */
+static const std::string address_usage =
+    "Format Palm Pilot address from stdin or command line\n"
+    "Usage: fmt-address [-a addr] [-c city] [-C country] [-f first-name] "
+    "[-l last-name] [-n obj-name] [-o company] [-s state] [-t title] "
+    "[-z zip]\n";
+static const std::string phonecard_usage =
+    "Format Nokia telephone number from stdin or command line\n"
+    "Usage: fmt-phonecard -n name -t tel\n";
+
+static const std::string two_cards =
+    "BEGIN:VCARD\nVERSION:3.0\nN:Lee;Ann\nTEL;TYPE=cell:555-0100\n"
+    "END:VCARD\nBEGIN:VCARD\nVERSION:4.0\nORG:Acme\nEND:VCARD\n";
+static const std::string ann_card =
+    card21("N:Lee;Ann\r\nFN:Ann Lee\r\nTEL;CELL:555-0100\r\n");
+static const std::string acme_card = card21("ORG:Acme\r\n");
+
+static std::string
+address_object(std::string_view name, const std::string &card)
+{
+	return object({ .name = std::string(name),
+	    .length = (uint32_t)card.size(),
+	    .creator = "addr",
+	    .payload = card });
+}
+
+static std::string
+phonecard_object(std::string_view name, const std::string &card)
+{
+	return object({ .name = std::string(name) + ".vcf", .payload = card });
+}
+
+static const CaseRun address_book_cases[] = {
+	{ .name = "EveryCardAnObject",
+	    .args = { "-i" },
+	    .input = two_cards,
+	    .out = address_object("Ann Lee", ann_card) +
+		address_object("Acme", acme_card) },
+	{ .name = "DashIsStandardInput",
+	    .args = { "-i", "-" },
+	    .input = two_cards,
+	    .out = address_object("Ann Lee", ann_card) +
+		address_object("Acme", acme_card) },
+	{ .name = "NameOptionForOneCard",
+	    .args = { "-i", "-n", "Mine" },
+	    .input = "BEGIN:VCARD\nORG:Acme\nEND:VCARD\n",
+	    .out = address_object("Mine", acme_card) },
+	{ .name = "NameOptionForSeveralCards",
+	    .args = { "-n", "Mine", "-i" },
+	    .input = two_cards,
+	    .err = "fmt-address: -n names one card, and the input holds 2\n",
+	    .status = 1 },
+	{ .name = "UnnamedCard",
+	    .args = { "-i" },
+	    .input = "BEGIN:VCARD\nNOTE:x\nEND:VCARD\n",
+	    .out = object({ .length = (uint32_t)card21("NOTE:x\r\n").size(),
+		.creator = "addr",
+		.payload = card21("NOTE:x\r\n") }) },
+	{ .name = "FaultInTheLastCardWritesNothing",
+	    .args = { "-i" },
+	    .input = two_cards + "BEGIN:VCARD\nVERSION:2.1\nN:x\n",
+	    .err = "fmt-address: line 10: card without END:VCARD\n",
+	    .status = 1 },
+	{ .name = "NoCard",
+	    .args = { "-i" },
+	    .err = "fmt-address: no card in the input\n",
+	    .status = 1 },
+	{ .name = "WithFieldOptions",
+	    .args = { "-i", "-f", "Ann" },
+	    .input = two_cards,
+	    .err = address_usage,
+	    .status = 1 },
+	{ .name = "TwoFiles",
+	    .args = { "-i", "a.vcf", "b.vcf" },
+	    .err = address_usage,
+	    .status = 1 },
+	{ .name = "Help",
+	    .args = { "-i", "-h" },
+	    .input = two_cards,
+	    .err = address_usage },
+	{ .name = "MissingFile",
+	    .args = { "-i", "/nonexistent/book\n.vcf" },
+	    .err = "fmt-address: cannot open `/nonexistent/book\\n.vcf': No "
+		   "such file or directory\n",
+	    .status = 1 },
+	{ .name = "Directory",
+	    .args = { "-i", "/" },
+	    .err = "fmt-address: cannot read `/': Is a directory\n",
+	    .status = 1 },
+};
+
+class AddressBook : public testing::TestWithParam<CaseRun>
+{
+};
+
+TEST_P(AddressBook, WritesEveryCard)
+{
+	expect_case("fmt-address", GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, AddressBook,
+    testing::ValuesIn(address_book_cases), CaseName());
+
+static const CaseRun phonecard_book_cases[] = {
+	{ .name = "EveryCardAnObject",
+	    .args = { "-i" },
+	    .input = two_cards,
+	    .out = phonecard_object("Ann Lee", ann_card) +
+		phonecard_object("Acme", acme_card) },
+	{ .name = "UnnamedCard",
+	    .args = { "-i", "-" },
+	    .input = "BEGIN:VCARD\nNOTE:x\nEND:VCARD\n",
+	    .out = phonecard_object("", card21("NOTE:x\r\n")) },
+	{ .name = "Fault",
+	    .args = { "-i" },
+	    .input = "BEGIN:VCARD\nVERSION:2.1\nNOTE;QUOTED-PRINTABLE:=X\n"
+		     "END:VCARD\n",
+	    .err = "fmt-phonecard: line 3: bad quoted-printable value\n",
+	    .status = 1 },
+	{ .name = "WithNameOption",
+	    .args = { "-i", "-n", "Home" },
+	    .input = two_cards,
+	    .err = phonecard_usage,
+	    .status = 1 },
+	{ .name = "Help", .args = { "-h", "-i" }, .err = phonecard_usage },
+};
+
+class PhonecardBook : public testing::TestWithParam<CaseRun>
+{
+};
+
+TEST_P(PhonecardBook, WritesEveryCard)
+{
+	expect_case("fmt-phonecard", GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, PhonecardBook,
+    testing::ValuesIn(phonecard_book_cases), CaseName());
+
+/* A file named on the command line, read as standard input would be. */
+TEST(AddressBookFile, ReadLikeStandardInput)
+{
+	std::string path = temp_dir() + "/book.vcf";
+	write_file(path, two_cards);
+	EXPECT_EQ(output_of("fmt-address", { "-i", path }),
+	    output_of("fmt-address", { "-i" }, two_cards));
+	EXPECT_EQ(output_of("fmt-phonecard", { "-i", path }),
+	    output_of("fmt-phonecard", { "-i" }, two_cards));
+}
