@@ -507,6 +507,25 @@ charset_name(string_view cs)
 	return cs;
 }
 
+/* Whether bytes are UTF-8 (ASCII is). */
+bool
+valid_utf8(string_view v)
+{
+	const unsigned char *p = reinterpret_cast<const unsigned char *>(v.data());
+	const unsigned char *end = p + v.size();
+	while (p < end) {
+		if (*p < 0x80) {
+			p++;
+			continue;
+		}
+		size_t n = vcard_char_length(p, end);
+		if (n == 1)
+			return false;
+		p += n;
+	}
+	return true;
+}
+
 bool
 utf8(string_view cs)
 {
@@ -590,7 +609,14 @@ convert_prop(card *c, const prop &p, vcard_fault *fault, long number)
 		return true;
 	}
 
+	/*
+	 * A value in no charset that is not UTF-8 either is taken for the
+	 * ISO-8859-1 that such writers meant, so that a device does not
+	 * decode it as UTF-8.
+	 */
 	string_view charset = charset_name(p.charset);
+	if (charset.empty() && !valid_utf8(v))
+		charset = "ISO-8859-1";
 	string_view types[TYPES_MAX + 1];
 	int ntypes = 0;
 	auto pick = [&](std::span<const string_view> allowed) {

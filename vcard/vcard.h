@@ -93,6 +93,10 @@ void vcard_write_prop(vcard_buf *out, std::string_view name,
     std::span<const std::string_view> parts, bool structured,
     std::string_view charset);
 
+/* The bytes of the UTF-8 character that starts at p, or 1 for a byte
+ * that starts none. */
+size_t vcard_char_length(const unsigned char *p, const unsigned char *end);
+
 /* Where a text of `length` bytes may be cut, at most at `max`, so that no
  * UTF-8 character is split. */
 size_t vcard_cut(const char *text, size_t length, size_t max);

@@ -55,9 +55,8 @@ vcard_puts(vcard_buf *b, std::string_view s)
 /* The longest line of quoted-printable text, its soft break included. */
 static constexpr size_t QP_LINE_MAX = 76;
 
-/* The bytes of the UTF-8 character that starts at p, or 1. */
-static size_t
-utf8_length(const unsigned char *p, const unsigned char *end)
+size_t
+vcard_char_length(const unsigned char *p, const unsigned char *end)
 {
 	size_t n = *p >= 0xC2 && *p <= 0xDF ? 2
 	    : *p >= 0xE0 && *p <= 0xEF      ? 3
@@ -85,7 +84,7 @@ put_quoted(vcard_buf *out, const unsigned char *p, size_t n, size_t column)
 	const unsigned char *end = p + n;
 
 	while (p < end) {
-		char unit[4 * 3 + 1];
+		char unit[4 * 3 + 1] = "";
 		size_t len = 0;
 		size_t take = 1;
 		if (*p == '\r' || *p == '\n') {
@@ -99,7 +98,7 @@ put_quoted(vcard_buf *out, const unsigned char *p, size_t n, size_t column)
 		    p[1] != '\r' && p[1] != '\n') {
 			unit[len++] = ' ';
 		} else {
-			take = utf8_length(p, end);
+			take = vcard_char_length(p, end);
 			for (size_t i = 0; i < take; i++) {
 				unit[len++] = '=';
 				unit[len++] = hexdigit[p[i] >> 4];
