@@ -192,6 +192,13 @@ static const ConvertCase convert_cases[] = {
 	    "NOTE;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:=C3=A9" +
 		std::string(24, 'a') + "=\r\n" + std::string(75, 'a') +
 		"=\r\n=20b\r\n" },
+	/* And a line that would begin as a card's END does. */
+	{ "EndAfterASoftBreak",
+	    "BEGIN:VCARD\nVERSION:3.0\nNOTE:\xC3\xA9" + std::string(99, 'a') +
+		"END:VCARD\nEND:VCARD\n",
+	    "NOTE;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:=C3=A9" +
+		std::string(24, 'a') + "=\r\n" + std::string(75, 'a') +
+		"=\r\n=45ND:VCARD\r\n" },
 	{ "LineEndsOfEveryKind",
 	    "BEGIN:VCARD\rVERSION:2.1\rNOTE;ENCODING=QUOTED-PRINTABLE:a=0Db=0A"
 	    "c=0D=0Ad\rEND:VCARD\r",

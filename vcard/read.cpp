@@ -110,12 +110,20 @@ is_end(string_view s)
 	return same(trim(s), "END:VCARD");
 }
 
-/* The first line of a card inside a property (2.1's AGENT holds one). */
+/*
+ * The first line of a card inside a card: 2.1's AGENT may hold one, whose
+ * lines follow up to its own END:VCARD.
+ */
 bool
 opens_inner(string_view s)
 {
+	size_t dot = s.find('.');
+	if (dot != string_view::npos && dot < s.find(':'))
+		s.remove_prefix(dot + 1);
 	s = trim(s);
-	return s.size() > 12 && same(s.substr(s.size() - 12), ":BEGIN:VCARD");
+	return starts(s, "AGENT") && s.size() >= 17 &&
+	    (s[5] == ':' || s[5] == ';') &&
+	    same(s.substr(s.size() - 12), ":BEGIN:VCARD");
 }
 
 enum version { V21, V30, V40 };
@@ -397,9 +405,12 @@ struct parts {
 void
 split_value(string_view v, version ver, bool structured, parts *out)
 {
-	/* Room for all at once, so that the views stay where they point. */
+	/*
+	 * Room for all at once (a line end may double), so that the views
+	 * stay where they point.
+	 */
 	out->bytes.length = 0;
-	vcard_reserve(&out->bytes, v.size() + 1);
+	vcard_reserve(&out->bytes, 2 * v.size() + 1);
 	char *base = reinterpret_cast<char *>(out->bytes.data);
 	size_t start = 0;
 	out->count = 0;
@@ -410,12 +421,19 @@ split_value(string_view v, version ver, bool structured, parts *out)
 			c = v[++i];
 			if (ver != V21 && (c == 'n' || c == 'N'))
 				c = '\n';
+		} else if (c == '\r' && i + 1 < v.size() && v[i + 1] == '\n') {
+			continue; /* its LF follows */
 		} else if (c == ';' && structured &&
 		    out->count < PARTS_MAX - 1) {
 			out->part[out->count++] = string_view(base + start,
 			    out->bytes.length - start);
 			start = out->bytes.length;
 			continue;
+		}
+		/* Every line end as CR LF, as the card will carry it. */
+		if (c == '\r' || c == '\n') {
+			base[out->bytes.length++] = '\r';
+			c = '\n';
 		}
 		base[out->bytes.length++] = c;
 	}
@@ -497,6 +515,38 @@ utc_offset(string_view v)
 	return v.empty() || (v.size() == 2 && digits(v));
 }
 
+/* A decimal number, as a coordinate is written. */
+bool
+decimal(string_view v)
+{
+	if (!v.empty() && (v[0] == '-' || v[0] == '+'))
+		v.remove_prefix(1);
+	size_t dot = v.find('.');
+	return digits(v.substr(0, dot)) &&
+	    (dot == string_view::npos || digits(v.substr(dot + 1)));
+}
+
+/*
+ * A position, latitude and longitude separated by ',' or ';', as 2.1
+ * writes it ("lat,lon") in out; false when it is no such pair.
+ */
+bool
+geo_21(string_view v, char (&out)[2 * 32 + 2])
+{
+	size_t sep = v.find_first_of(",;");
+	if (sep == string_view::npos)
+		return false;
+	string_view lat = trim(v.substr(0, sep)), lon = trim(v.substr(sep + 1));
+	if (!decimal(lat) || !decimal(lon) || lat.size() > 32 ||
+	    lon.size() > 32)
+		return false;
+	memcpy(out, lat.data(), lat.size());
+	out[lat.size()] = ',';
+	memcpy(out + lat.size() + 1, lon.data(), lon.size());
+	out[lat.size() + 1 + lon.size()] = '\0';
+	return true;
+}
+
 /* A charset name fit to stand in a parameter, or empty. */
 string_view
 charset_name(string_view cs)
@@ -511,7 +561,8 @@ charset_name(string_view cs)
 bool
 valid_utf8(string_view v)
 {
-	const unsigned char *p = reinterpret_cast<const unsigned char *>(v.data());
+	const unsigned char *p =
+	    reinterpret_cast<const unsigned char *>(v.data());
 	const unsigned char *end = p + v.size();
 	while (p < end) {
 		if (*p < 0x80) {
@@ -560,10 +611,10 @@ keep(vcard_buf *b, string_view s)
 void
 keep_charset(char (&room)[64], string_view cs)
 {
-	if (cs.size() >= sizeof(room))
-		cs = {};
-	memcpy(room, cs.data(), cs.size());
-	room[cs.size()] = '\0';
+	size_t n = cs.size() < sizeof(room) ? cs.size() : 0;
+	if (n != 0)
+		memcpy(room, cs.data(), n);
+	room[n] = '\0';
 }
 
 /* Converts one property line of a card. */
@@ -635,6 +686,7 @@ convert_prop(card *c, const prop &p, vcard_fault *fault, long number)
 	bool structured = k == K_STRUCT || k == K_ADR;
 	split_value(v, c->ver, structured, &value);
 	char date[8];
+	char geo[2 * 32 + 2];
 	string_view one;
 
 	switch (k) {
@@ -681,12 +733,10 @@ convert_prop(card *c, const prop &p, vcard_fault *fault, long number)
 		if (starts(one, "geo:")) {
 			one.remove_prefix(4);
 			one = one.substr(0, one.find(';'));
-			value.part[0] = one;
-		} else if (size_t semi = one.find(';');
-			   semi != string_view::npos) {
-			char *b = const_cast<char *>(one.data());
-			b[semi] = ',';
 		}
+		if (!geo_21(one, geo))
+			return true;
+		value.part[0] = string_view(geo);
 		break;
 	case K_IMPP:
 		for (const impp_map &e : impp_table)
@@ -744,32 +794,25 @@ namespace
 {
 
 /*
- * Looks a card over, from the line after its BEGIN:VCARD: the number of
- * its END:VCARD line and the version it names (3.0's rules where it names
- * none).  False when the input ends, or another card begins, first.  The
- * cards that 2.1's AGENT holds are passed over whole.
+ * A card looked over, from the line after its BEGIN:VCARD up to the next
+ * line that ends or begins a card: the version it names (3.0's rules where
+ * it names none), which decides how its lines unfold and so is needed
+ * before them; and false when no END:VCARD comes first, since a card cut
+ * short is better named so than by the line it was cut in.
  */
 bool
-scan_card(lines l, version *ver, long *end)
+scan_card(lines l, version *ver)
 {
 	line cur;
-	int depth = 0;
 	bool seen = false;
 
 	*ver = V30;
 	while (next_line(&l, &cur)) {
-		if (is_end(cur.text)) {
-			if (depth == 0) {
-				*end = cur.number;
-				return true;
-			}
-			depth--;
-		} else if (is_begin(cur.text)) {
+		if (is_end(cur.text))
+			return true;
+		if (is_begin(cur.text))
 			return false;
-		} else if (opens_inner(cur.text)) {
-			depth++;
-		} else if (depth == 0 && !seen &&
-		    starts(cur.text, "VERSION:")) {
+		if (!seen && starts(cur.text, "VERSION:")) {
 			string_view v = trim(cur.text.substr(8));
 			*ver = v.starts_with('2') ? V21
 			    : v.starts_with('4')  ? V40
@@ -834,24 +877,32 @@ card_name(const card &c, vcard_card *out)
 }
 
 /*
- * Converts the card whose lines follow in l, up to its END:VCARD line
- * `end`, and adds it to the book.
+ * Converts the card whose lines follow in l, up to its END:VCARD, and adds
+ * it to the book; `begin` is the line of its BEGIN:VCARD.
  */
 bool
-convert_card(lines *l, long end, version ver, vcard_book *book,
-    vcard_fault *fault)
+convert_card(lines *l, long begin, vcard_book *book, vcard_fault *fault)
 {
 	static card c;
 	static vcard_buf logical;
 	line cur;
 	prop p;
 
-	c.ver = ver;
+	if (!scan_card(*l, &c.ver)) {
+		*fault = { begin, "card without END:VCARD" };
+		return false;
+	}
 	c.n_line.length = c.fn_line.length = c.rest.length = 0;
 	c.has_n = c.has_fn = c.has_org = false;
 
 	bool have = next_line(l, &cur);
-	while (have && cur.number < end) {
+	for (;;) {
+		if (!have || is_begin(cur.text)) {
+			*fault = { begin, "card without END:VCARD" };
+			return false;
+		}
+		if (is_end(cur.text))
+			break;
 		if (blank(cur.text)) {
 			have = next_line(l, &cur);
 			continue;
@@ -863,9 +914,13 @@ convert_card(lines *l, long end, version ver, vcard_book *book,
 		}
 		if (opens_inner(cur.text)) {
 			/* AGENT's card: left out, with every card inside. */
-			int depth = 1;
-			while (depth > 0 && (have = next_line(l, &cur)) &&
-			    cur.number < end) {
+			long inner = cur.number;
+			for (int depth = 1; depth > 0;) {
+				if (!(have = next_line(l, &cur))) {
+					*fault = { inner,
+						"card without END:VCARD" };
+					return false;
+				}
 				if (is_end(cur.text))
 					depth--;
 				else if (opens_inner(cur.text))
@@ -886,16 +941,16 @@ convert_card(lines *l, long end, version ver, vcard_book *book,
 		have = next_line(l, &cur);
 		for (;;) {
 			bool ok = parse_prop(view(logical), &p);
-			bool more = have && cur.number < end;
-			if (ok && more && p.enc == E_QP &&
+			if (ok && have && p.enc == E_QP &&
 			    p.value.ends_with('=')) {
 				logical.length--;
 				vcard_puts(&logical, cur.text);
-			} else if (more && continues(cur.text)) {
+			} else if (have && continues(cur.text)) {
 				vcard_puts(&logical,
-				    ver == V21 ? cur.text : cur.text.substr(1));
-			} else if (ok && more && p.enc == E_BASE64 &&
-			    ver == V21 && !blank(cur.text) &&
+				    c.ver == V21 ? cur.text
+						 : cur.text.substr(1));
+			} else if (ok && have && p.enc == E_BASE64 &&
+			    c.ver == V21 && !blank(cur.text) &&
 			    cur.text.find(':') == string_view::npos) {
 				vcard_puts(&logical, cur.text);
 			} else if (!ok) {
@@ -971,13 +1026,7 @@ vcard_convert(const unsigned char *input, size_t length, vcard_book *book,
 			*fault = { cur.number, "text outside a card" };
 			return false;
 		}
-		version ver;
-		long end;
-		if (!scan_card(l, &ver, &end)) {
-			*fault = { cur.number, "card without END:VCARD" };
-			return false;
-		}
-		if (!convert_card(&l, end, ver, book, fault))
+		if (!convert_card(&l, cur.number, book, fault))
 			return false;
 	}
 	if (book->count == 0) {

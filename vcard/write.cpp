@@ -74,8 +74,9 @@ vcard_char_length(const unsigned char *p, const unsigned char *end)
  * Quoted-printable, the line already `column` characters long.  Every line
  * end (CR LF, CR or LF) becomes =0D=0A; a blank at the start or the end of
  * a line is encoded, so that no reader can take it for folding or strip
- * it; and a character of several bytes stays on one line, for readers that
- * decode line by line.
+ * it, and so is a B or E that starts a line, so that none can take the
+ * line for a card's BEGIN or END; and a character of several bytes stays
+ * on one line, for readers that decode line by line.
  */
 static void
 put_quoted(vcard_buf *out, const unsigned char *p, size_t n, size_t column)
@@ -112,8 +113,10 @@ put_quoted(vcard_buf *out, const unsigned char *p, size_t n, size_t column)
 		    column != 0) {
 			vcard_puts(out, "=\r\n");
 			column = 0;
-			if (unit[0] == ' ') {
-				memcpy(unit, "=20", 3);
+			if (len == 1 && strchr(" BbEe", unit[0]) != nullptr) {
+				unit[1] = hexdigit[(unsigned char)unit[0] >> 4];
+				unit[2] = hexdigit[unit[0] & 0xF];
+				unit[0] = '=';
 				len = 3;
 			}
 		}
