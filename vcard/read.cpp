@@ -50,9 +50,10 @@ next_line(lines *l, line *out)
 		p++;
 	out->text = string_view(l->pos, (size_t)(p - l->pos));
 	out->number = ++l->number;
+	/* CR LF is one line end; LF CR two. */
 	if (p < l->end && *p == '\r')
 		p++;
-	if (p < l->end && *p == '\n' && (p == l->pos || p[-1] != '\n'))
+	if (p < l->end && *p == '\n')
 		p++;
 	l->pos = p;
 	return true;
@@ -1065,8 +1066,11 @@ vcard_load(const char *path, size_t *length)
 	if (fd < 0)
 		obj_fatal("cannot open `%s': %s", obj_shown(path),
 		    strerror(errno));
-	vcard_buf in = {};
+	/* Kept here, where it stays reachable until the process ends. */
+	static vcard_buf in;
 	ssize_t n;
+
+	in.length = 0;
 	do {
 		vcard_reserve(&in, 64 * 1024);
 		n = obj_read(fd, in.data + in.length, in.size - in.length);

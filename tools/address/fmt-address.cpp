@@ -97,7 +97,7 @@ main(int argc, char *argv[])
 		    help && !misuse ? 0 : 1);
 
 	if (book) {
-		vcard_book cards = {};
+		static vcard_book cards;
 		vcard_read_book(optind < argc ? argv[optind] : nullptr, &cards);
 		if (name[0] != '\0' && cards.count > 1)
 			obj_fatal("-n names one card, and the input holds %zu",

@@ -48,7 +48,7 @@ main(int argc, char *argv[])
 		    help && !misuse ? 0 : 1);
 
 	if (book) {
-		vcard_book cards = {};
+		static vcard_book cards;
 		vcard_read_book(optind < argc ? argv[optind] : nullptr, &cards);
 		for (size_t i = 0; i < cards.count; i++) {
 			const vcard_card &c = cards.cards[i];
