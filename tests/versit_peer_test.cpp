@@ -524,3 +524,33 @@ static const BookCase book_cases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Cases, BookRead, testing::ValuesIn(book_cases),
     CaseName());
+
+/*
+ * Quoted-printable both ways: every byte value but those the parser cannot
+ * take (NUL, and 0xFF, which it reads as the end), and a line end, in a
+ * note long enough for many soft breaks, as a 3.0 card escapes them, comes
+ * back from the parser byte for byte, its line end as CR LF.
+ */
+TEST(VersitQuotedPrintable, EveryByteComesBack)
+{
+	std::string bytes, escaped;
+	for (int round = 0; round < 2; round++)
+		for (int c = 1; c < 255; c++) {
+			if (c == '\r')
+				continue;
+			bytes += c == '\n' ? std::string("\r\n")
+					   : std::string(1, (char)c);
+			escaped += c == '\n' ? "\\n"
+			    : c == '\\' || c == ';' || c == ','
+			    ? "\\" + std::string(1, (char)c)
+			    : std::string(1, (char)c);
+		}
+	std::string out = output_of("fmt-address", { "-i" },
+	    "BEGIN:VCARD\nVERSION:3.0\nFN:x\nNOTE:" + escaped +
+		"\nEND:VCARD\n");
+	std::vector<std::string> p = payloads(out);
+	ASSERT_EQ(p.size(), 1u);
+	EXPECT_EQ(read_card(p[0]),
+	    (std::vector<std::string>{ "VCARD", "VCARD/VERSION=2.1", "VCARD/N",
+		"VCARD/N/F=x", "VCARD/FN=x", "VCARD/NOTE=" + bytes }));
+}
