@@ -19,7 +19,8 @@
 #include <cstring>
 #include <string_view>
 
-#include "objstream.h"
+#include "fd.h"
+#include "proc.h"
 #include "vcard.h"
 
 using std::string_view;
@@ -997,7 +998,7 @@ convert_card(lines *l, long begin, vcard_book *book, vcard_fault *fault)
 		size_t room = book->room != 0 ? book->room * 2 : 64;
 		void *q = realloc(book->cards, room * sizeof(vcard_card));
 		if (q == nullptr || room > SIZE_MAX / sizeof(vcard_card))
-			obj_fatal("out of memory");
+			proc_fatal("out of memory");
 		book->cards = static_cast<vcard_card *>(q);
 		book->room = room;
 	}
@@ -1064,7 +1065,7 @@ vcard_load(const char *path, size_t *length)
 	bool is_stdin = path == nullptr || strcmp(path, "-") == 0;
 	int fd = is_stdin ? STDIN_FILENO : open(path, O_RDONLY | O_CLOEXEC);
 	if (fd < 0)
-		obj_fatal("cannot open `%s': %s", obj_shown(path),
+		proc_fatal("cannot open `%s': %s", proc_shown(path),
 		    strerror(errno));
 	/* Kept here, where it stays reachable until the process ends. */
 	static vcard_buf in;
@@ -1073,15 +1074,15 @@ vcard_load(const char *path, size_t *length)
 	in.length = 0;
 	do {
 		vcard_reserve(&in, 64 * 1024);
-		n = obj_read(fd, in.data + in.length, in.size - in.length);
+		n = fd_read(fd, in.data + in.length, in.size - in.length);
 		if (n > 0)
 			in.length += (size_t)n;
 	} while (n > 0);
 	if (n < 0) {
 		if (is_stdin)
-			obj_fatal("cannot read standard input: %s",
+			proc_fatal("cannot read standard input: %s",
 			    strerror(errno));
-		obj_fatal("cannot read `%s': %s", obj_shown(path),
+		proc_fatal("cannot read `%s': %s", proc_shown(path),
 		    strerror(errno));
 	}
 	if (!is_stdin)
@@ -1101,6 +1102,6 @@ vcard_read_book(const char *path, vcard_book *book)
 	if (vcard_convert(input, length, book, &fault))
 		return;
 	if (fault.line > 0)
-		obj_fatal("line %ld: %s", fault.line, fault.what);
-	obj_fatal("%s", fault.what);
+		proc_fatal("line %ld: %s", fault.line, fault.what);
+	proc_fatal("%s", fault.what);
 }

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "objstream.h"
+#include "proc.h"
 #include "vcard.h"
 
 void
@@ -18,12 +18,12 @@ vcard_reserve(vcard_buf *b, size_t count)
 		size_t size = b->size != 0 ? b->size : 1024;
 		while (size - b->length < count) {
 			if (size > SIZE_MAX / 2)
-				obj_fatal("out of memory");
+				proc_fatal("out of memory");
 			size *= 2;
 		}
 		void *p = realloc(b->data, size);
 		if (p == nullptr)
-			obj_fatal("out of memory");
+			proc_fatal("out of memory");
 		b->data = static_cast<unsigned char *>(p);
 		b->size = size;
 	}

@@ -9,7 +9,8 @@
 
 #include <cstdio>
 
-#include "objstream.h"
+#include "objwrite.h"
+#include "proc.h"
 #include "vcard.h"
 
 /* A field's text: nothing for a field whose option was not given. */
@@ -26,14 +27,14 @@ main(int argc, char *argv[])
 	const char *street = nullptr, *city = nullptr, *state = nullptr;
 	const char *zip = nullptr, *country = nullptr;
 	const char *company = nullptr, *title = nullptr;
-	char name[OBJ_NAME_MAX + 1] = "";
+	char name[PROC_NAME_MAX + 1] = "";
 	bool card = false; /* a field option was given, even empty */
 	bool help = false, misuse = false, book = false;
 	int ch;
 
-	obj_start(argc, argv, "fmt-address");
+	proc_start(argc, argv, "fmt-address");
 	while ((ch = getopt(argc, argv,
-		    OBJ_OPTIONS("a:c:C:f:l:n:o:s:t:z:hi"))) != -1) {
+		    PROC_OPTIONS("a:c:C:f:l:n:o:s:t:z:hi"))) != -1) {
 		switch (ch) {
 		case 'a':
 			street = optarg;
@@ -89,30 +90,30 @@ main(int argc, char *argv[])
 	if (book && (card || argc - optind > 1))
 		misuse = true;
 	if (help || misuse)
-		obj_usage("Format Palm Pilot address from stdin or command "
-			  "line\n"
-			  "Usage: %s [-a addr] [-c city] [-C country] "
-			  "[-f first-name] [-l last-name] [-n obj-name] "
-			  "[-o company] [-s state] [-t title] [-z zip]\n",
+		proc_usage("Format Palm Pilot address from stdin or command "
+			   "line",
+		    "[-a addr] [-c city] [-C country] [-f first-name] [-l "
+		    "last-name] [-n obj-name] [-o company] [-s state] [-t "
+		    "title] [-z zip]",
 		    help && !misuse ? 0 : 1);
 
 	if (book) {
 		static vcard_book cards;
 		vcard_read_book(optind < argc ? argv[optind] : nullptr, &cards);
 		if (name[0] != '\0' && cards.count > 1)
-			obj_fatal("-n names one card, and the input holds %zu",
+			proc_fatal("-n names one card, and the input holds %zu",
 			    cards.count);
 		for (size_t i = 0; i < cards.count; i++) {
 			const vcard_card &c = cards.cards[i];
 			if (name[0] != '\0')
-				hdr_name(name, obj_namelen(name));
+				hdr_name(name, proc_namelen(name));
 			else if (c.namelen > 0)
 				hdr_name(c.name, c.namelen);
 			hdr_length((uint32_t)c.length);
 			hdr_creator(hdr_code("addr"));
 			hdr_payload(cards.text.data + c.start, c.length);
 		}
-		return obj_finish();
+		return proc_finish();
 	}
 
 	textbuf_init();
@@ -170,10 +171,10 @@ main(int argc, char *argv[])
 	}
 
 	if (name[0] != '\0')
-		hdr_name(name, obj_namelen(name));
+		hdr_name(name, proc_namelen(name));
 	/* The Length header counts the whole payload, however it is split. */
 	hdr_length((uint32_t)textbuf.length);
 	hdr_creator(hdr_code("addr"));
 	hdr_payload(textbuf.data, (size_t)textbuf.length);
-	return obj_finish();
+	return proc_finish();
 }

@@ -8,7 +8,8 @@
 
 #include <cstring>
 
-#include "objstream.h"
+#include "objwrite.h"
+#include "proc.h"
 #include "vcard.h"
 
 int
@@ -18,8 +19,8 @@ main(int argc, char *argv[])
 	bool help = false, misuse = false, book = false;
 	int ch;
 
-	obj_start(argc, argv, "fmt-phonecard");
-	while ((ch = getopt(argc, argv, OBJ_OPTIONS("n:t:hi"))) != -1) {
+	proc_start(argc, argv, "fmt-phonecard");
+	while ((ch = getopt(argc, argv, PROC_OPTIONS("n:t:hi"))) != -1) {
 		switch (ch) {
 		case 'n':
 			name = optarg;
@@ -42,10 +43,9 @@ main(int argc, char *argv[])
 	if (book && (name != nullptr || tel != nullptr || argc - optind > 1))
 		misuse = true;
 	if (help || misuse || (!book && (name == nullptr || tel == nullptr)))
-		obj_usage("Format Nokia telephone number from stdin or command "
-			  "line\n"
-			  "Usage: %s -n name -t tel\n",
-		    help && !misuse ? 0 : 1);
+		proc_usage("Format Nokia telephone number from stdin or "
+			   "command line",
+		    "-n name -t tel", help && !misuse ? 0 : 1);
 
 	if (book) {
 		static vcard_book cards;
@@ -58,15 +58,15 @@ main(int argc, char *argv[])
 			hdr_name(object, c.namelen + 4);
 			hdr_payload(cards.text.data + c.start, c.length);
 		}
-		return obj_finish();
+		return proc_finish();
 	}
 
 	/*
 	 * The cut name goes into the card and, with ".vcf" after it, names
 	 * the object; the phone files the card under that name.
 	 */
-	char object[OBJ_NAME_MAX + sizeof(".vcf")];
-	int len = obj_namelen(name);
+	char object[PROC_NAME_MAX + sizeof(".vcf")];
+	int len = proc_namelen(name);
 	memcpy(object, name, (size_t)len);
 	object[len] = '\0';
 
@@ -80,5 +80,5 @@ main(int argc, char *argv[])
 	memcpy(object + len, ".vcf", sizeof(".vcf"));
 	hdr_name(object, len + 4);
 	hdr_payload(textbuf.data, (size_t)textbuf.length);
-	return obj_finish();
+	return proc_finish();
 }
