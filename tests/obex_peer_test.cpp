@@ -837,8 +837,11 @@ TEST(ObexBook, EveryCardItsOwnObject)
 		"Acme" };
 	std::vector<Want> address, phone;
 	for (size_t i = 0; i < cards.size(); i++) {
-		address.push_back(counted(names[i], "addr", cards[i]));
-		phone.push_back({ names[i] + ".vcf", {}, {}, cards[i] });
+		address.push_back(completed(counted(names[i], "addr", cards[i]),
+		    "text/x-vcard"));
+		phone.push_back(
+		    completed({ names[i] + ".vcf", {}, {}, cards[i] },
+			"text/x-vcard"));
 	}
 	EXPECT_EQ(obex_mismatch(obex_exchange(
 				    output_of("fmt-address", { "-i" }, book)),
