@@ -195,9 +195,8 @@ main(int argc, char *argv[])
 		store = recv_dir_store_init(dir_store);
 	} else {
 		const char *tmp = getenv("TMPDIR");
-		out_store.spool_dir = tmp != nullptr && *tmp != '\0' ? tmp
-								     : "/tmp";
-		store = recv_stdout_store_init(out_store);
+		store = recv_stdout_store_init(out_store,
+		    tmp != nullptr && *tmp != '\0' ? tmp : "/tmp");
 	}
 
 	static recv_listener listener;

@@ -158,14 +158,16 @@ struct recv_store {
 /* Standard output: each object as a run of headers, once it is whole. */
 struct recv_stdout_store {
 	const char *spool_dir; /* for the payload until it is whole */
+	char spool_shown[1024]; /* as messages show it */
 	unsigned char buf[OBEX_PACKET_MAX];
 };
-recv_store recv_stdout_store_init(recv_stdout_store &s);
+recv_store recv_stdout_store_init(recv_stdout_store &s, const char *spool);
 
 /* A directory: each payload a file, under its name made safe. */
 struct recv_dir_store {
 	int dirfd;
-	const char *dir; /* as given, for the lines and messages */
+	const char *dir; /* as given, for the lines */
+	char dir_shown[1024]; /* as messages show it */
 	long name_max;
 	bool quiet; /* no line per object: standard output is the link */
 	bool sync; /* fsync file and directory (off in the fuzz target) */

@@ -265,6 +265,7 @@ recv_dir_store_open(recv_dir_store &s, const char *dir, char *why, size_t n)
 	}
 	s.dirfd = fd;
 	s.dir = dir;
+	snprintf(s.dir_shown, sizeof(s.dir_shown), "%s", obj_shown(dir));
 	long max = fpathconf(fd, _PC_NAME_MAX);
 	s.name_max = max > 0 && max < 1000 ? max : 255;
 	s.quiet = false;
@@ -295,7 +296,7 @@ dir_begin(void *context, recv_object &o)
 	}
 	o.temp[0] = '\0';
 	return fail(o, errno, "cannot store %s in `%s'", shown(o),
-	    obj_shown(s.dir));
+	    s.dir_shown);
 }
 
 static bool
@@ -306,7 +307,7 @@ dir_data(void *context, recv_object &o, const unsigned char *p, size_t n)
 	if (obj_write(o.fd, p, n))
 		return true;
 	return fail(o, errno, "cannot store %s in `%s'", shown(o),
-	    obj_shown(s.dir));
+	    s.dir_shown);
 }
 
 static void
@@ -364,14 +365,14 @@ dir_commit(void *context, recv_object &o)
 		int error = errno;
 		dir_discard(context, o);
 		return fail(o, error, "cannot store %s in `%s'", shown(o),
-		    obj_shown(s.dir));
+		    s.dir_shown);
 	}
 	if (close(o.fd) != 0) {
 		o.fd = -1;
 		int error = errno;
 		dir_discard(context, o);
 		return fail(o, error, "cannot store %s in `%s'", shown(o),
-		    obj_shown(s.dir));
+		    s.dir_shown);
 	}
 	o.fd = -1;
 	int error = EEXIST;
@@ -383,12 +384,12 @@ dir_commit(void *context, recv_object &o)
 	if (error != 0) {
 		dir_discard(context, o);
 		return fail(o, error, "cannot store %s in `%s'", shown(o),
-		    obj_shown(s.dir));
+		    s.dir_shown);
 	}
 	o.temp[0] = '\0';
 	if (s.sync && fsync(s.dirfd) != 0)
 		return fail(o, errno, "cannot store %s in `%s'", shown(o),
-		    obj_shown(s.dir));
+		    s.dir_shown);
 	if (!s.quiet) {
 		size_t len = strlen(s.dir);
 		bool slash = len > 0 && s.dir[len - 1] == '/';
@@ -421,7 +422,7 @@ out_begin(void *context, recv_object &o)
 	o.fd = mkstemp(path);
 	if (o.fd < 0)
 		return fail(o, errno, "cannot hold %s in `%s'", shown(o),
-		    obj_shown(s.spool_dir));
+		    s.spool_shown);
 	unlink(path);
 	return true;
 }
@@ -434,7 +435,7 @@ out_data(void *context, recv_object &o, const unsigned char *p, size_t n)
 	if (obj_write(o.fd, p, n))
 		return true;
 	return fail(o, errno, "cannot hold %s in `%s'", shown(o),
-	    obj_shown(s.spool_dir));
+	    s.spool_shown);
 }
 
 static void
@@ -471,7 +472,7 @@ out_commit(void *context, recv_object &o)
 		int error = errno;
 		out_discard(context, o);
 		return fail(o, error, "cannot hold %s in `%s'", shown(o),
-		    obj_shown(s.spool_dir));
+		    s.spool_shown);
 	}
 	uint64_t left = o.size;
 	do {
@@ -484,7 +485,7 @@ out_commit(void *context, recv_object &o)
 				int error = got < 0 ? errno : EIO;
 				out_discard(context, o);
 				return fail(o, error, "cannot hold %s in `%s'",
-				    shown(o), obj_shown(s.spool_dir));
+				    shown(o), s.spool_shown);
 			}
 			have += (size_t)got;
 		}
@@ -508,7 +509,9 @@ out_commit(void *context, recv_object &o)
 }
 
 recv_store
-recv_stdout_store_init(recv_stdout_store &s)
+recv_stdout_store_init(recv_stdout_store &s, const char *spool)
 {
+	s.spool_dir = spool;
+	snprintf(s.spool_shown, sizeof(s.spool_shown), "%s", obj_shown(spool));
 	return { out_begin, out_data, out_commit, out_discard, &s };
 }
