@@ -667,3 +667,132 @@ TEST(RecvNames, FromTheNameHeader)
 		EXPECT_EQ(printable(out), printable(r.utf8));
 	}
 }
+
+namespace
+{
+
+/*
+ * A stream as a list of objects, each its headers other than Body and
+ * End of Body followed by its whole payload: what must survive a trip
+ * over OBEX, where packets cut the payload anew.
+ */
+using Object = std::pair<std::string, std::string>; /* headers, payload */
+
+std::vector<Object>
+objects_of(std::string_view stream)
+{
+	bool framed;
+	std::vector<ObexPiece> pieces = obex_walk(stream, framed);
+	EXPECT_TRUE(framed);
+	std::vector<Object> objects;
+	std::string headers, payload;
+	for (const ObexPiece &p : pieces) {
+		if (p.id == 0x48 || p.id == 0x49) {
+			payload += p.data;
+		} else {
+			headers += p.header;
+		}
+		if (p.id == 0x49) {
+			objects.emplace_back(headers, payload);
+			headers.clear();
+			payload.clear();
+		}
+	}
+	EXPECT_TRUE(headers.empty() && payload.empty()) << "a cut object";
+	return objects;
+}
+
+/* Every program's objects, a long memo, and a 4 MiB database. */
+std::string
+every_object()
+{
+	static std::string stream;
+	if (!stream.empty())
+		return stream;
+	std::string db = temp_dir() + "/rt.pdb";
+	std::string file = "Sample";
+	file.resize(32, '\0');
+	for (size_t i = 0; file.size() < 4 * 1024 * 1024; i++)
+		file.push_back((char)(i * 37 + i / 251));
+	write_file(db, file);
+	std::string long_memo;
+	for (size_t i = 0; long_memo.size() < 200000; i++)
+		long_memo += (char)('a' + i % 26);
+	stream = output_of("fmt-memo", { "-n", "Shopping" }, "milk\neggs\n") +
+	    output_of("fmt-address", { "-f", "Ann", "-l", "Lee" }) +
+	    output_of("fmt-date",
+		{ "-n", "Team", "-d", "20240315", "-t", "0930-1030", "Team" }) +
+	    output_of("fmt-todo", { "-n", "Milk", "Buy", "milk" }) +
+	    output_of("fmt-phonecard", { "-n", "Home", "-t", "555-0100" }) +
+	    output_of("fmt-memo", { "-n", "Long" }, long_memo) +
+	    output_of("fmt-database", { db }) +
+	    output_of("fmt-memo", { "-n", "Shopping" }, "bread\n");
+	return stream;
+}
+
+/* fmt-send into fmt-recv over a socketpair; fmt-recv's results. */
+RunResult
+send_into_recv(const std::vector<std::string> &send_args,
+    const std::vector<std::string> &recv_args, const std::string &stream)
+{
+	static int serial;
+	std::string input = temp_dir() + "/rt" + std::to_string(++serial);
+	write_file(input, stream);
+	Recv r = start_recv(recv_args);
+	fcntl(r.fd, F_SETFD, 0);
+	std::vector<std::string> args = send_args;
+	args.push_back("fd:" + std::to_string(r.fd));
+	args.push_back(input);
+	RunResult sent = run_program("fmt-send", args);
+	EXPECT_EQ(sent.err, "");
+	EXPECT_EQ(sent.status, 0);
+	return finish_recv(r);
+}
+
+} // namespace
+
+/* Header for header, at the least and the largest packet size. */
+TEST(RecvFromSend, EveryObjectAsItWent)
+{
+	std::string stream = every_object();
+	std::vector<Object> sent = objects_of(stream);
+	ASSERT_EQ(sent.size(), 8u);
+	for (const char *size : { "255", "65535" }) {
+		SCOPED_TRACE(size);
+		RunResult r = send_into_recv({ "-m", size }, {}, stream);
+		EXPECT_EQ(r.err, "");
+		EXPECT_EQ(r.status, 0);
+		EXPECT_TRUE(objects_of(r.out) == sent);
+		/* The text objects byte for byte: written as they were. */
+		size_t db_at = stream.find(name_header("Sample"));
+		size_t db_end = stream.find(name_header("Shopping"), db_at);
+		ASSERT_NE(db_end, std::string::npos);
+		EXPECT_TRUE(r.out.compare(0, db_at, stream, 0, db_at) == 0);
+		RunOptions o;
+		o.input = r.out;
+		EXPECT_EQ(run_program("fmt-dump", {}, o).status, 0);
+	}
+}
+
+/* Into a directory: each payload a file, the second Shopping beside. */
+TEST(RecvFromSend, EveryPayloadStored)
+{
+	std::string stream = every_object();
+	std::string dir = fresh_dir();
+	RunResult r = send_into_recv({}, { "-d", dir }, stream);
+	EXPECT_EQ(r.err, "");
+	EXPECT_EQ(r.status, 0);
+	std::map<std::string, std::string> files = files_in(dir);
+	const char *names[] = { "Shopping", "Ann Lee", "Team", "Milk",
+		"Home.vcf", "Long", "Sample", "Shopping (2)" };
+	std::vector<Object> sent = objects_of(stream);
+	std::string lines;
+	for (size_t i = 0; i < sent.size(); i++) {
+		const std::string &payload = sent[i].second;
+		EXPECT_TRUE(files[names[i]] == payload) << names[i];
+		lines += dir + "/" + names[i] + " " +
+		    std::to_string(payload.size()) + "\n";
+	}
+	EXPECT_EQ(files.size(), sent.size());
+	EXPECT_EQ(r.out, lines);
+}
