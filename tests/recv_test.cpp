@@ -631,6 +631,8 @@ TEST(RecvNames, MadeSafe)
 		{ "caf\xC3\xA9\xC3\xA9.txt", 1, 10, "caf\xC3\xA9.txt" },
 		{ "caf\xC3\xA9\xC3\xA9.txt", 2, 12, "caf (2).txt" },
 		{ "abcdefgh.extension-far-too-long", 1, 10, "abcdefgh.e" },
+		/* Never the extension alone, a hidden file. */
+		{ "\xC3\xA9.txt", 1, 5, "\xC3\xA9.tx" },
 	};
 	for (const Row &r : rows) {
 		char out[1024];

@@ -201,6 +201,12 @@ recv_safe_name(const char *name, uint64_t number, unsigned copy,
 		extra = strlen(suffix);
 	}
 	size_t keep = utf8_cut(safe, stem, limit - extra);
+	if (keep == 0 && stem < k) {
+		/* The extension alone would be left, and hidden: cut all. */
+		stem = k;
+		extra = strlen(suffix);
+		keep = utf8_cut(safe, stem, limit - extra);
+	}
 	memcpy(out, safe, keep);
 	size_t n = keep;
 	memcpy(out + n, suffix, strlen(suffix));
