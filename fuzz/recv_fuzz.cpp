@@ -129,8 +129,8 @@ check_name(const recv_object &o)
 			for (size_t i = 0; i < n;) {
 				unsigned char c = (unsigned char)name[i];
 				size_t len = c < 0x80 ? 1
-				    : c < 0xE0	      ? 2
-				    : c < 0xF0	      ? 3
+				    : c < 0xE0        ? 2
+				    : c < 0xF0        ? 3
 						      : 4;
 				if (c >= 0x80 && c < 0xC2)
 					fail("a stray byte in a file name");
@@ -138,8 +138,9 @@ check_name(const recv_object &o)
 					fail("a character cut in a file name");
 				for (size_t j = 1; j < len; j++)
 					if (((unsigned char)name[i + j] &
-					     0xC0) != 0x80)
-						fail("bad UTF-8 in a file name");
+						0xC0) != 0x80)
+						fail(
+						    "bad UTF-8 in a file name");
 				if (c == 0xC2 &&
 				    (unsigned char)name[i + 1] < 0xA0)
 					fail("a C1 control in a file name");

@@ -28,14 +28,23 @@
 namespace
 {
 
+/* Header identifiers, built as OpenOBEX builds its own. */
+constexpr unsigned
+obex_id(obex_hdr_id id, obex_hdr_type kind)
+{
+	return (unsigned)id | (unsigned)kind;
+}
+constexpr unsigned NAME = obex_id(OBEX_HDR_ID_NAME, OBEX_HDR_TYPE_UNICODE);
+constexpr unsigned LENGTH = obex_id(OBEX_HDR_ID_LENGTH, OBEX_HDR_TYPE_UINT32);
+constexpr unsigned BODY = obex_id(OBEX_HDR_ID_BODY, OBEX_HDR_TYPE_BYTES);
+
 struct Client {
 	bool done = false; /* the request under way has its answer */
 	int response = 0;
 };
 
 void
-client_event(obex_t *handle, obex_object_t *, int, int event, int,
-    int response)
+client_event(obex_t *handle, obex_object_t *, int, int event, int, int response)
 {
 	Client *c = static_cast<Client *>(OBEX_GetUserData(handle));
 	if (event == OBEX_EV_REQDONE || event == OBEX_EV_LINKERR ||
@@ -85,8 +94,7 @@ push(const std::vector<File> &files, const std::string &dir, uint16_t mtu,
 	OBEX_SetUserData(h, &c);
 	OBEX_SetTransportMTU(h, mtu, mtu);
 	EXPECT_GE(FdOBEX_TransportSetup(h, sv[0], sv[0], mtu), 0);
-	responses.push_back(
-	    request(h, c, OBEX_ObjectNew(h, OBEX_CMD_CONNECT)));
+	responses.push_back(request(h, c, OBEX_ObjectNew(h, OBEX_CMD_CONNECT)));
 	for (const File &f : files) {
 		obex_object_t *o = OBEX_ObjectNew(h, OBEX_CMD_PUT);
 		obex_headerdata_t hv;
@@ -96,13 +104,12 @@ push(const std::vector<File> &files, const std::string &dir, uint16_t mtu,
 			name += std::string(1, '\0') + ch;
 		name += std::string(2, '\0');
 		hv.bs = (const uint8_t *)name.data();
-		OBEX_ObjectAddHeader(h, o, OBEX_HDR_NAME, hv,
-		    (uint32_t)name.size(), 0);
+		OBEX_ObjectAddHeader(h, o, NAME, hv, (uint32_t)name.size(), 0);
 		hv.bq4 = (uint32_t)f.bytes.size();
-		OBEX_ObjectAddHeader(h, o, OBEX_HDR_LENGTH, hv, 4, 0);
+		OBEX_ObjectAddHeader(h, o, LENGTH, hv, 4, 0);
 		hv.bs = (const uint8_t *)f.bytes.data();
-		OBEX_ObjectAddHeader(h, o, OBEX_HDR_BODY, hv,
-		    (uint32_t)f.bytes.size(), 0);
+		OBEX_ObjectAddHeader(h, o, BODY, hv, (uint32_t)f.bytes.size(),
+		    0);
 		responses.push_back(request(h, c, o));
 	}
 	responses.push_back(
@@ -120,8 +127,9 @@ TEST(RecvPeer, OpenObexPushesStoredByteForByte)
 	for (size_t i = 0; bin.size() < 150000; i++)
 		bin.push_back((char)(i * 73 + i / 13));
 	std::vector<File> files = {
-		{ "Ann Lee.vcf", "BEGIN:VCARD\r\nVERSION:2.1\r\nN:Lee;Ann\r\n"
-				 "END:VCARD\r\n" },
+		{ "Ann Lee.vcf",
+		    "BEGIN:VCARD\r\nVERSION:2.1\r\nN:Lee;Ann\r\n"
+		    "END:VCARD\r\n" },
 		{ "photo.jpg", bin },
 		{ "Ann Lee.vcf", "second" },
 	};

@@ -127,10 +127,10 @@ start_recv(const std::vector<std::string> &args, rlim_t file_limit = 0)
 	fflush(nullptr);
 	r.pid = fork();
 	if (r.pid == 0) {
-		int out = open(r.out_path.c_str(),
-		    O_WRONLY | O_CREAT | O_TRUNC, 0600);
-		int err = open(r.err_path.c_str(),
-		    O_WRONLY | O_CREAT | O_TRUNC, 0600);
+		int out = open(r.out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+		    0600);
+		int err = open(r.err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+		    0600);
 		if (out < 0 || err < 0 || dup2(out, 1) < 0 ||
 		    dup2(err, 2) < 0 || dup2(sv[1], 3) < 0)
 			_exit(125);
@@ -157,7 +157,8 @@ read_response(int fd, int timeout_ms = 10000)
 		if (poll(&pf, 1, timeout_ms) <= 0)
 			return "";
 		char buf[65536];
-		ssize_t n = read(fd, buf, std::min(sizeof(buf), want - p.size()));
+		ssize_t n =
+		    read(fd, buf, std::min(sizeof(buf), want - p.size()));
 		if (n <= 0)
 			return "";
 		p.append(buf, (size_t)n);
@@ -253,17 +254,17 @@ const Case cases[] = {
 		{ put(name_header("a.txt") + length_header(5), false), cont },
 		{ put(body_header("hel"), false), cont },
 		{ put(end_of_body("lo")), success }, { disconnect, success } },
-	    .out = name_header("a.txt") + length_header(5) +
-		end_of_body("hello"),
+	    .out =
+		name_header("a.txt") + length_header(5) + end_of_body("hello"),
 	    .err = "" },
 	/* Kept in their order, each as it came; the rest are dropped. */
 	{ .name = "headers_in_order",
 	    .args = {},
 	    .steps = { { connect_req, connected },
 		{ put(hex("CB 00 00 00 01") + length_header(2) +
-			hex("42 00 10") + "text/x-vcard" + std::string(1, 0) +
-			name_header("a.vcf") + hex("4C 00 04 00") +
-			end_of_body("hi")),
+		      hex("42 00 10") + "text/x-vcard" + std::string(1, 0) +
+		      name_header("a.vcf") + hex("4C 00 04 00") +
+		      end_of_body("hi")),
 		    success },
 		{ disconnect, success } },
 	    .out = name_header("a.vcf") + hex("42 00 10") + "text/x-vcard" +
@@ -444,8 +445,8 @@ const Case cases[] = {
 	{ .name = "dir_full",
 	    .args = {},
 	    .steps = { { put(name_header("big") +
-			     body_header(std::string(2000, 'x')),
-			   false),
+				 body_header(std::string(2000, 'x')),
+			     false),
 			   packet(0xE0) },
 		{ put(name_header("small") + end_of_body("ok")), success } },
 	    .out = "DIR/small 2\n",
@@ -490,7 +491,8 @@ TEST_P(RecvScripted, AnswersAndKeeps)
 	}
 	std::this_thread::sleep_for(std::chrono::milliseconds(c.linger_ms));
 	RunResult res = finish_recv(r);
-	EXPECT_EQ(printable(res.out), printable(replace_all(c.out, "DIR", dir)));
+	EXPECT_EQ(printable(res.out),
+	    printable(replace_all(c.out, "DIR", dir)));
 	EXPECT_EQ(res.err, replace_all(c.err, "DIR", dir));
 	EXPECT_EQ(res.status, c.status);
 	if (c.dir) {
@@ -510,8 +512,9 @@ TEST(RecvSignal, StopsCleanly)
 	EXPECT_EQ(read_response(r.fd), cont);
 	kill(r.pid, SIGTERM);
 	RunResult res = finish_recv(r);
-	EXPECT_EQ(res.err, "fmt-recv: fd:3: `x' cut off: the receiver was "
-			   "stopped\n");
+	EXPECT_EQ(res.err,
+	    "fmt-recv: fd:3: `x' cut off: the receiver was "
+	    "stopped\n");
 	EXPECT_EQ(res.status, 0);
 	EXPECT_TRUE(files_in(dir).empty());
 }
@@ -527,22 +530,26 @@ TEST(RecvCommandLine, RefusesWhatCannotStart)
 		    .status = 1 },
 		{ .name = "bad source",
 		    .args = { "udp:1" },
-		    .err = "fmt-recv: bad source `udp:1': not tcp:[HOST][:PORT], "
-			   "bt:[CHANNEL], fd:N or tty:PATH\n",
+		    .err =
+			"fmt-recv: bad source `udp:1': not tcp:[HOST][:PORT], "
+			"bt:[CHANNEL], fd:N or tty:PATH\n",
 		    .status = 1 },
 		{ .name = "bad channel",
 		    .args = { "bt:31" },
-		    .err = "fmt-recv: bad source `bt:31': an RFCOMM channel is 1 "
-			   "to 30\n",
+		    .err =
+			"fmt-recv: bad source `bt:31': an RFCOMM channel is 1 "
+			"to 30\n",
 		    .status = 1 },
 		{ .name = "bad size",
 		    .args = { "-m", "5x", "tcp:" },
-		    .err = "fmt-recv: bad size `5x': not a number of bytes (k, M "
-			   "or G after it for 1024, 1024^2, 1024^3)\n",
+		    .err =
+			"fmt-recv: bad size `5x': not a number of bytes (k, M "
+			"or G after it for 1024, 1024^2, 1024^3)\n",
 		    .status = 1 },
 		{ .name = "bad wait",
 		    .args = { "-w", "0", "tcp:" },
-		    .err = "fmt-recv: bad time-out `0': not 1 to 86400 seconds\n",
+		    .err =
+			"fmt-recv: bad time-out `0': not 1 to 86400 seconds\n",
 		    .status = 1 },
 		{ .name = "bad count",
 		    .args = { "-c", "0", "tcp:" },
@@ -589,8 +596,9 @@ TEST(RecvCommandLine, BluetoothWithoutARadio)
 {
 	RunResult r = run_program("fmt-recv", { "bt:" });
 	EXPECT_EQ(r.status, 1);
-	EXPECT_TRUE(r.err == "fmt-recv: cannot listen on `bt:': Bluetooth is "
-			     "not supported by this build\n" ||
+	EXPECT_TRUE(r.err ==
+		"fmt-recv: cannot listen on `bt:': Bluetooth is "
+		"not supported by this build\n" ||
 	    r.err.rfind("fmt-recv: cannot listen on `bt:': Address family not "
 			"supported by protocol",
 		0) == 0)
@@ -605,8 +613,9 @@ TEST(RecvCommandLine, StandardOutputIsTheConnection)
 	RunOptions o;
 	o.stdout_fd = sv[1];
 	RunResult r = run_program("fmt-recv", { "fd:1" }, o);
-	EXPECT_EQ(r.err, "fmt-recv: standard output is the connection `fd:1': "
-			 "give -d DIR\n");
+	EXPECT_EQ(r.err,
+	    "fmt-recv: standard output is the connection `fd:1': "
+	    "give -d DIR\n");
 	EXPECT_EQ(r.status, 1);
 	close(sv[0]);
 	close(sv[1]);
@@ -659,7 +668,9 @@ TEST(RecvNames, FromTheNameHeader)
 		{ hex("00 5A 00 6F 00 EB"), "Zo\xC3\xAB" },
 		{ hex("04 10 04 3D 04 4F"), "\xD0\x90\xD0\xBD\xD1\x8F" },
 		{ hex("D8 3D DE 00"), "\xF0\x9F\x98\x80" },
-		{ hex("D8 3D 00 41"), "\xEF\xBF\xBD" "A" },
+		{ hex("D8 3D 00 41"),
+		    "\xEF\xBF\xBD"
+		    "A" },
 		{ hex("00 61 00 00 00 62"), "a_b" },
 	};
 	for (const Row &r : rows) {

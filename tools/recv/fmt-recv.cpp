@@ -204,6 +204,9 @@ main(int argc, char *argv[])
 		if (!recv_listen(source, listener, why, sizeof(why)))
 			obj_fatal("cannot listen on `%s': %s",
 			    obj_shown(source_arg), why);
+		if (listener.warning[0] != '\0')
+			fprintf(stderr, "%s: %s\n", obj_name(),
+			    listener.warning);
 		if (verbose)
 			fprintf(stderr, "%s: listening on %s\n", obj_name(),
 			    listener.where);

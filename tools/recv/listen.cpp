@@ -142,8 +142,9 @@ recv_source_parse(const char *text, recv_source &s, char *why, size_t n)
 		s.path = text + 4;
 		return true;
 	}
-	snprintf(why, n, "not tcp:[HOST][:PORT], bt:[CHANNEL], fd:N or "
-			 "tty:PATH");
+	snprintf(why, n,
+	    "not tcp:[HOST][:PORT], bt:[CHANNEL], fd:N or "
+	    "tty:PATH");
 	return false;
 }
 
@@ -231,6 +232,8 @@ recv_listen(const recv_source &s, recv_listener &l, char *why, size_t n)
 	l.channel = 0;
 	l.record = 0;
 	l.sdp = nullptr;
+	l.sdp_record = nullptr;
+	l.warning[0] = '\0';
 	if (s.kind == RECV_BT)
 		return recv_bt_listen(s, l, why, n);
 	return tcp_listen(s, l, why, n);
@@ -273,7 +276,8 @@ recv_accept(recv_listener &l, int stop_fd, char *peer, size_t peer_size,
 			fcntl(fd, F_SETFD, FD_CLOEXEC);
 			int flags = fcntl(fd, F_GETFL);
 			fcntl(fd, F_SETFL, flags | O_NONBLOCK);
-			if (ss.ss_family == AF_INET || ss.ss_family == AF_INET6) {
+			if (ss.ss_family == AF_INET ||
+			    ss.ss_family == AF_INET6) {
 				int one = 1;
 				setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one,
 				    sizeof(one));

@@ -49,6 +49,8 @@ struct recv_listener {
 	int channel; /* bt: the channel bound */
 	uint32_t record; /* bt: the service record's handle */
 	void *sdp; /* bt: the session that holds the record */
+	void *sdp_record; /* bt: the record itself, where it is ours */
+	char warning[256]; /* what works less well than asked, or "" */
 };
 
 /* Starts listening on a tcp: or bt: source; false with the reason. */
@@ -93,8 +95,7 @@ inline constexpr int RECV_IO_TIMEOUT = -2;
 inline constexpr int RECV_IO_STOP = -3;
 struct recv_io {
 	ssize_t (*read)(void *context, void *buf, size_t n, int timeout_ms);
-	bool (*write)(void *context, const void *buf, size_t n,
-	    int timeout_ms);
+	bool (*write)(void *context, const void *buf, size_t n, int timeout_ms);
 	void *context;
 };
 

@@ -62,13 +62,20 @@ inline const char *
 obex_response_name(int code)
 {
 	switch (code) {
-	case 0xC0: return "Bad Request";
-	case 0xC6: return "Not Acceptable";
-	case 0xCD: return "Request Entity Too Large";
-	case 0xD0: return "Internal Server Error";
-	case 0xD1: return "Not Implemented";
-	case 0xD3: return "Service Unavailable";
-	case 0xE0: return "Database Full";
+	case 0xC0:
+		return "Bad Request";
+	case 0xC6:
+		return "Not Acceptable";
+	case 0xCD:
+		return "Request Entity Too Large";
+	case 0xD0:
+		return "Internal Server Error";
+	case 0xD1:
+		return "Not Implemented";
+	case 0xD3:
+		return "Service Unavailable";
+	case 0xE0:
+		return "Database Full";
 	}
 	return "unknown response";
 }

@@ -23,8 +23,8 @@
 #include "recv.h"
 
 int
-recv_next_header(const unsigned char *p, size_t n, size_t &at,
-    recv_header &h, char *why, size_t wn)
+recv_next_header(const unsigned char *p, size_t n, size_t &at, recv_header &h,
+    char *why, size_t wn)
 {
 	if (at >= n)
 		return 0;
@@ -37,8 +37,7 @@ recv_next_header(const unsigned char *p, size_t n, size_t &at,
 	case OBEX_KIND_BYTES:
 		if (left < 3) {
 			snprintf(why, wn,
-			    "header 0x%02X at byte %zu is cut short", h.id,
-			    at);
+			    "header 0x%02X at byte %zu is cut short", h.id, at);
 			return -1;
 		}
 		h.length = obex_get16(p + at + 1);
@@ -213,8 +212,8 @@ keep(recv_session &s, const recv_header &h, const unsigned char *p)
 	o.kept_used += h.length;
 	if (h.id == OBEX_HDR_NAME) {
 		o.has_name = true;
-		recv_name_utf8(h.value, h.count >= 2 ? h.count - 2 : 0,
-		    o.name, sizeof(o.name));
+		recv_name_utf8(h.value, h.count >= 2 ? h.count - 2 : 0, o.name,
+		    sizeof(o.name));
 	}
 	if (h.id == OBEX_HDR_LENGTH) {
 		o.has_length = true;
@@ -234,8 +233,8 @@ well_framed(recv_session &s, size_t n, size_t at)
 	char why[160];
 	int got;
 
-	while ((got = recv_next_header(s.packet, n, at, h, why,
-		    sizeof(why))) > 0)
+	while (
+	    (got = recv_next_header(s.packet, n, at, h, why, sizeof(why))) > 0)
 		;
 	if (got == 0)
 		return true;
@@ -348,8 +347,9 @@ static step
 connect(recv_session &s, size_t n)
 {
 	if (n < 7) {
-		say(s, "malformed request: CONNECT in %zu bytes; connection "
-		       "closed",
+		say(s,
+		    "malformed request: CONNECT in %zu bytes; connection "
+		    "closed",
 		    n);
 		answer(s, OBEX_BAD_REQUEST);
 		return END_BAD;
@@ -361,8 +361,9 @@ connect(recv_session &s, size_t n)
 	size_t at = 7;
 	while (recv_next_header(s.packet, n, at, h, why, sizeof(why)) > 0)
 		if (h.id == OBEX_HDR_TARGET) {
-			say(s, "refused a CONNECT to a service other than "
-			       "Object Push (a Target header)");
+			say(s,
+			    "refused a CONNECT to a service other than "
+			    "Object Push (a Target header)");
 			return link_result(answer(s, OBEX_NOT_ACCEPTABLE));
 		}
 	/* Version, flags, and the largest packet we take. */
@@ -398,8 +399,7 @@ receive(recv_session &s)
 
 	while (have < want) {
 		int timeout = s.timeout_ms;
-		if (have == 0 && s.idle_unbounded && !s.connected &&
-		    !s.in_put)
+		if (have == 0 && s.idle_unbounded && !s.connected && !s.in_put)
 			timeout = -1;
 		ssize_t got = s.io.read(s.io.context, s.packet + have,
 		    want - have, timeout);
@@ -431,8 +431,8 @@ farewell(recv_session &s)
 	ssize_t got = receive(s);
 	if (got < 3)
 		return;
-	answer(s, s.packet[0] == OBEX_DISCONNECT ? OBEX_SUCCESS
-						 : OBEX_UNAVAILABLE);
+	answer(s,
+	    s.packet[0] == OBEX_DISCONNECT ? OBEX_SUCCESS : OBEX_UNAVAILABLE);
 }
 
 recv_end
@@ -452,14 +452,16 @@ recv_serve(recv_session &s)
 		}
 		if (got == RECV_IO_TIMEOUT) {
 			int seconds = (s.timeout_ms + 999) / 1000;
-			say(s, "nothing came for %d second%s; connection closed",
+			say(s,
+			    "nothing came for %d second%s; connection closed",
 			    seconds, seconds == 1 ? "" : "s");
 			drop(s);
 			return RECV_SILENT;
 		}
 		if (got == MALFORMED) {
-			say(s, "malformed request: length %u, less than 3; "
-			       "connection closed",
+			say(s,
+			    "malformed request: length %u, less than 3; "
+			    "connection closed",
 			    obex_get16(s.packet + 1));
 			drop(s);
 			answer(s, OBEX_BAD_REQUEST);
@@ -468,8 +470,9 @@ recv_serve(recv_session &s)
 		if (got < 0) {
 			int error = errno;
 			bool mid = s.in_put;
-			cut(s, error == ECONNRESET ? "the sender hung up"
-						   : strerror(error));
+			cut(s,
+			    error == ECONNRESET ? "the sender hung up"
+						: strerror(error));
 			return mid ? RECV_CUT : RECV_CLOSED;
 		}
 
@@ -498,7 +501,8 @@ recv_serve(recv_session &s)
 		} else {
 			cut(s, "another request came before its end");
 			if (s.verbose)
-				say(s, "request 0x%02X answered Not Implemented",
+				say(s,
+				    "request 0x%02X answered Not Implemented",
 				    code);
 			next = link_result(answer(s, OBEX_NOT_IMPLEMENTED));
 		}

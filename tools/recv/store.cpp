@@ -154,8 +154,8 @@ utf8_cut(const char *s, size_t n, size_t limit)
 }
 
 size_t
-recv_safe_name(const char *name, uint64_t number, unsigned copy,
-    size_t limit, char *out)
+recv_safe_name(const char *name, uint64_t number, unsigned copy, size_t limit,
+    char *out)
 {
 	char safe[1024];
 	size_t k = 0;
@@ -293,16 +293,14 @@ dir_begin(void *context, recv_object &o)
 		    (long)getpid(), ++s.serial,
 		    (unsigned long)(ts.tv_nsec ^ ts.tv_sec) & 0xFFFFFF);
 		o.fd = openat(s.dirfd, o.temp,
-		    O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-		    0666);
+		    O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
 		if (o.fd >= 0)
 			return true;
 		if (errno != EEXIST)
 			break;
 	}
 	o.temp[0] = '\0';
-	return fail(o, errno, "cannot store %s in `%s'", shown(o),
-	    s.dir_shown);
+	return fail(o, errno, "cannot store %s in `%s'", shown(o), s.dir_shown);
 }
 
 static bool
@@ -312,8 +310,7 @@ dir_data(void *context, recv_object &o, const unsigned char *p, size_t n)
 
 	if (obj_write(o.fd, p, n))
 		return true;
-	return fail(o, errno, "cannot store %s in `%s'", shown(o),
-	    s.dir_shown);
+	return fail(o, errno, "cannot store %s in `%s'", shown(o), s.dir_shown);
 }
 
 static void
@@ -464,11 +461,10 @@ out_commit(void *context, recv_object &o)
 	for (int k = 0; k < RECV_KEPT; k++) {
 		if (o.slot[k].length == 0)
 			continue;
-		if (recv_kept_ids[k] == OBEX_HDR_NAME &&
-		    o.slot[k].length < 5) {
+		if (recv_kept_ids[k] == OBEX_HDR_NAME && o.slot[k].length < 5) {
 			/* An empty text with its final zero, as written. */
-			static const unsigned char empty[] = { OBEX_HDR_NAME,
-				0, 5, 0, 0 };
+			static const unsigned char empty[] = { OBEX_HDR_NAME, 0,
+				5, 0, 0 };
 			out_bytes(empty, sizeof(empty));
 			continue;
 		}
@@ -485,8 +481,8 @@ out_commit(void *context, recv_object &o)
 		size_t n = left > OBEX_BYTES_MAX ? OBEX_BYTES_MAX : left;
 		size_t have = 0;
 		while (have < n) {
-			ssize_t got = obj_read(o.fd, s.buf + 3 + have,
-			    n - have);
+			ssize_t got =
+			    obj_read(o.fd, s.buf + 3 + have, n - have);
 			if (got <= 0) {
 				int error = got < 0 ? errno : EIO;
 				out_discard(context, o);
