@@ -16,6 +16,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -808,4 +809,78 @@ TEST(RecvFromSend, EveryPayloadStored)
 	}
 	EXPECT_EQ(files.size(), sent.size());
 	EXPECT_EQ(r.out, lines);
+}
+
+/* Standard output gone: the object is not Success, and the run ends. */
+TEST(RecvOutput, FailsWhenStandardOutputDoes)
+{
+	int p[2];
+	ASSERT_EQ(pipe(p), 0);
+	close(p[0]);
+	signal(SIGPIPE, SIG_IGN);
+	int sv[2];
+	ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv), 0);
+	fcntl(sv[1], F_SETFD, 0);
+	RunOptions o;
+	o.stdout_fd = p[1];
+	Running rx =
+	    start_program("fmt-recv", { "fd:" + std::to_string(sv[1]) }, o);
+	close(p[1]);
+	close(sv[1]);
+	write_all(sv[0], put(memo));
+	EXPECT_EQ(read_response(sv[0]), packet(0xD0));
+	close(sv[0]);
+	RunResult r = finish_program(rx);
+	EXPECT_EQ(r.err,
+	    "fmt-recv: fd:" + std::to_string(sv[1]) +
+		": cannot write to standard output: Broken pipe\n");
+	EXPECT_EQ(r.status, 1);
+}
+
+/*
+ * A serial line: raw, so that line-discipline bytes (CR, NL, ^C, ^S,
+ * ^Q) pass as they are, and a connection may follow another on it.
+ */
+TEST(RecvTty, RawAndOneConnectionAfterAnother)
+{
+	int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+	ASSERT_GE(master, 0);
+	ASSERT_EQ(grantpt(master), 0);
+	ASSERT_EQ(unlockpt(master), 0);
+	std::string tty = ptsname(master);
+	/* Held open so that the line never hangs up between the two. */
+	int line = open(tty.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+	ASSERT_GE(line, 0);
+	Running rx = start_program("fmt-recv", { "-c", "2", "tty:" + tty });
+	/* Nothing goes out before fmt-recv has made the line raw. */
+	struct termios t;
+	for (int i = 0; i < 500; i++) {
+		if (tcgetattr(line, &t) == 0 && (t.c_lflag & ICANON) == 0)
+			break;
+		std::this_thread::sleep_for(std::chrono::milliseconds(10));
+	}
+	EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG), 0u);
+	EXPECT_EQ(t.c_iflag & (IXON | ICRNL), 0u);
+	std::string odd =
+	    "a\r\nb\x03\x11\x13\x04\x7F\x1A" + std::string(300, 'z');
+	std::string first = name_header("a") + end_of_body(odd);
+	std::string second = name_header("b") + end_of_body("x");
+	write_all(master, connect_req);
+	EXPECT_EQ(printable(read_response(master)), printable(connected));
+	write_all(master, put(first));
+	EXPECT_EQ(printable(read_response(master)), printable(success));
+	write_all(master, disconnect);
+	EXPECT_EQ(printable(read_response(master)), printable(success));
+	write_all(master, put(second));
+	EXPECT_EQ(printable(read_response(master)), printable(success));
+	write_all(master, disconnect);
+	EXPECT_EQ(printable(read_response(master)), printable(success));
+	if (HasFailure())
+		kill(rx.pid, SIGTERM);
+	RunResult r = finish_program(rx);
+	close(line);
+	close(master);
+	EXPECT_EQ(r.err, "");
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(printable(r.out), printable(first + second));
 }

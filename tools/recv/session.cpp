@@ -386,20 +386,23 @@ cut(recv_session &s, const char *how)
 }
 
 /*
- * One whole request into s.packet: its length, 0 at a clean end of the
- * stream, or the RECV_IO_* code that ended the wait (RECV_IO_ERROR also
- * for a cut request).  A length field below 3 is malformed: -4.
+ * One whole request into s.packet (waiting without limit between
+ * connections when the session allows and `idle` does): its length, 0 at
+ * a clean end of the stream, or the RECV_IO_* code that ended the wait
+ * (RECV_IO_ERROR also for a cut request).  A length field below 3 is malformed:
+ * -4.
  */
 static constexpr ssize_t MALFORMED = -4;
 
 static ssize_t
-receive(recv_session &s)
+receive(recv_session &s, bool idle = true)
 {
 	size_t have = 0, want = 3;
 
 	while (have < want) {
 		int timeout = s.timeout_ms;
-		if (have == 0 && s.idle_unbounded && !s.connected && !s.in_put)
+		if (idle && have == 0 && s.idle_unbounded && !s.connected &&
+		    !s.in_put)
 			timeout = -1;
 		ssize_t got = s.io.read(s.io.context, s.packet + have,
 		    want - have, timeout);
@@ -428,7 +431,7 @@ receive(recv_session &s)
 static void
 farewell(recv_session &s)
 {
-	ssize_t got = receive(s);
+	ssize_t got = receive(s, false);
 	if (got < 3)
 		return;
 	answer(s,
