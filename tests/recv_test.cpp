@@ -180,13 +180,15 @@ write_all(int fd, std::string_view bytes)
 	}
 }
 
-/* Its exit status, output and messages; killed after 30 s (137). */
+/*
+ * Its exit status, output and messages; killed after 30 s (137).  Our
+ * end of the link is closed first, or with `linger` once it has ended.
+ */
 RunResult
-finish_recv(Recv &r)
+finish_recv(Recv &r, bool linger = false)
 {
-	if (r.fd >= 0)
+	if (r.fd >= 0 && !linger)
 		close(r.fd);
-	r.fd = -1;
 	RunResult res{};
 	int wstatus = 0;
 	for (int i = 0; i < 3000; i++) {
@@ -198,6 +200,9 @@ finish_recv(Recv &r)
 		}
 		std::this_thread::sleep_for(std::chrono::milliseconds(10));
 	}
+	if (r.fd >= 0 && linger)
+		close(r.fd);
+	r.fd = -1;
 	res.status =
 	    WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
 	res.out = read_file(r.out_path);
@@ -512,7 +517,7 @@ TEST(RecvSignal, StopsCleanly)
 	write_all(r.fd, put(name_header("x") + body_header("abc"), false));
 	EXPECT_EQ(read_response(r.fd), cont);
 	kill(r.pid, SIGTERM);
-	RunResult res = finish_recv(r);
+	RunResult res = finish_recv(r, true);
 	EXPECT_EQ(res.err,
 	    "fmt-recv: fd:3: `x' cut off: the receiver was "
 	    "stopped\n");
