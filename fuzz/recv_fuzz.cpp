@@ -55,9 +55,9 @@ link_write(void *context, const void *buf, size_t n, int)
 {
 	Link &l = *static_cast<Link *>(context);
 	const unsigned char *p = static_cast<const unsigned char *>(buf);
-	if (n < 3 || ((size_t)p[1] << 8 | p[2]) != n)
+	if (n < OBEX_PACKET_HEAD || obex_packet_length(p) != n)
 		fail("an answer that is not one whole response");
-	if ((p[0] & 0x80) == 0)
+	if ((p[0] & OBEX_FINAL_BIT) == 0)
 		fail("an answer without its final bit");
 	l.answers.insert(l.answers.end(), p, p + n);
 	return true;
@@ -81,7 +81,7 @@ store_begin(void *context, recv_object &o)
 	s.size = 0;
 	/* Now and then a full disk. */
 	if (++s.calls % 13 == 0) {
-		o.code = OBEX_DATABASE_FULL;
+		o.code = OBEX_RESP_DATABASE_FULL;
 		snprintf(o.why, sizeof(o.why), "full");
 		s.open = false;
 		return false;
@@ -173,14 +173,14 @@ store_discard(void *context, recv_object &)
 static void
 walk_alone(const uint8_t *data, size_t size)
 {
-	for (size_t at = 0; at + 3 <= size;) {
-		size_t n = (size_t)data[at + 1] << 8 | data[at + 2];
-		if (n < 3 || n > size - at)
+	for (size_t at = 0; at + OBEX_PACKET_HEAD <= size;) {
+		size_t n = obex_packet_length(data + at);
+		if (n < OBEX_PACKET_HEAD || n > size - at)
 			break;
 		std::vector<unsigned char> block(data + at, data + at + n);
 		recv_header h;
 		char why[160];
-		size_t pos = 3;
+		size_t pos = OBEX_PACKET_HEAD;
 		int got;
 		while ((got = recv_next_header(block.data(), n, pos, h, why,
 			    sizeof(why))) > 0)

@@ -528,7 +528,6 @@ TEST(RecvSignal, StopsCleanly)
 TEST(RecvCommandLine, RefusesWhatCannotStart)
 {
 	const CaseRun rows[] = {
-		{ .name = "help", .args = { "-h" }, .err = usage, .status = 0 },
 		{ .name = "no source", .args = {}, .err = usage, .status = 1 },
 		{ .name = "two sources",
 		    .args = { "tcp:", "tcp:" },
@@ -888,4 +887,34 @@ TEST(RecvTty, RawAndOneConnectionAfterAnother)
 	EXPECT_EQ(r.err, "");
 	EXPECT_EQ(r.status, 0);
 	EXPECT_EQ(printable(r.out), printable(first + second));
+}
+
+/* With -d, a line that cannot be written: the file is safe, the run ends. */
+TEST(RecvOutput, StoredEvenWhenItsLineFails)
+{
+	int p[2];
+	ASSERT_EQ(pipe(p), 0);
+	close(p[0]);
+	signal(SIGPIPE, SIG_IGN);
+	int sv[2];
+	ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv), 0);
+	fcntl(sv[1], F_SETFD, 0);
+	std::string dir = fresh_dir();
+	RunOptions o;
+	o.stdout_fd = p[1];
+	Running rx = start_program("fmt-recv",
+	    { "-d", dir, "fd:" + std::to_string(sv[1]) }, o);
+	close(p[1]);
+	close(sv[1]);
+	write_all(sv[0], put(memo));
+	EXPECT_EQ(read_response(sv[0]), success);
+	close(sv[0]);
+	RunResult r = finish_program(rx);
+	EXPECT_EQ(r.err,
+	    "fmt-recv: fd:" + std::to_string(sv[1]) +
+		": cannot write to standard output: Broken pipe\n");
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(files_in(dir),
+	    (std::map<std::string, std::string>{
+		{ "Shopping", "milk\r\neggs\r\n" } }));
 }

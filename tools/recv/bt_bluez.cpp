@@ -78,7 +78,7 @@ record_for(uint8_t channel)
 }
 
 bool
-recv_bt_listen(const recv_source &s, recv_listener &l, char *why, size_t n)
+recv_bt_listen(const link_dest &s, recv_listener &l, char *why, size_t n)
 {
 	int fd =
 	    socket(AF_BLUETOOTH, SOCK_STREAM | SOCK_CLOEXEC, BTPROTO_RFCOMM);

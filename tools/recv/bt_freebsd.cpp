@@ -20,7 +20,7 @@
 #include "recv.h"
 
 bool
-recv_bt_listen(const recv_source &s, recv_listener &l, char *why, size_t n)
+recv_bt_listen(const link_dest &s, recv_listener &l, char *why, size_t n)
 {
 	int fd = socket(PF_BLUETOOTH, SOCK_STREAM, BLUETOOTH_PROTO_RFCOMM);
 	if (fd < 0) {

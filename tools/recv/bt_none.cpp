@@ -7,7 +7,7 @@
 #include "recv.h"
 
 bool
-recv_bt_listen(const recv_source &, recv_listener &, char *why, size_t n)
+recv_bt_listen(const link_dest &, recv_listener &, char *why, size_t n)
 {
 	snprintf(why, n, "Bluetooth is not supported by this build");
 	return false;

@@ -21,7 +21,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "objstream.h"
+#include "objwrite.h"
+#include "proc.h"
 #include "recv.h"
 
 static const int WAIT_SECONDS = 60;
@@ -43,7 +44,7 @@ on_stop(int)
 static void
 say(const char *peer, const char *text)
 {
-	fprintf(stderr, "%s: %s: %s\n", obj_name(), peer, text);
+	fprintf(stderr, "%s: %s: %s\n", proc_name(), peer, text);
 }
 
 /* A size in bytes, with an optional k, M or G (1024-based). */
@@ -70,17 +71,6 @@ size_parse(const char *text, uint64_t &value)
 	return true;
 }
 
-static bool
-number(const char *text, long low, long high, long &value)
-{
-	if (*text < '0' || *text > '9')
-		return false;
-	char *end;
-	errno = 0;
-	value = strtol(text, &end, 10);
-	return *end == '\0' && errno == 0 && value >= low && value <= high;
-}
-
 /* Whether descriptors a and b are the same open file. */
 static bool
 same_file(int a, int b)
@@ -98,8 +88,8 @@ main(int argc, char *argv[])
 	bool verbose = false, help = false, misuse = false;
 	int ch;
 
-	obj_start(argc, argv, "fmt-recv");
-	while ((ch = getopt(argc, argv, OBJ_OPTIONS("vc:d:m:w:h"))) != -1) {
+	proc_start(argc, argv, "fmt-recv");
+	while ((ch = getopt(argc, argv, PROC_OPTIONS("vc:d:m:w:h"))) != -1) {
 		switch (ch) {
 		case 'v':
 			verbose = true;
@@ -125,35 +115,34 @@ main(int argc, char *argv[])
 		}
 	}
 	if (help || misuse || argc - optind != 1)
-		obj_usage("Receive OBEX objects from a device, to stdout or a "
-			  "directory\n"
-			  "Usage: %s [-v] [-c count] [-d dir] [-m size] "
-			  "[-w seconds] source\n",
+		proc_usage("Receive OBEX objects from a device, to stdout or a "
+			   "directory",
+		    "[-v] [-c count] [-d dir] [-m size] [-w seconds] source",
 		    help && !misuse ? 0 : 1);
 
 	long count = 0, wait = WAIT_SECONDS;
 	uint64_t size = SIZE_DEFAULT;
-	if (count_arg != nullptr && !number(count_arg, 1, LONG_MAX, count))
-		obj_fatal("bad count `%s': not a number from 1",
-		    obj_shown(count_arg));
+	if (count_arg != nullptr && !link_number(count_arg, 1, LONG_MAX, count))
+		proc_fatal("bad count `%s': not a number from 1",
+		    proc_shown(count_arg));
 	if (size_arg != nullptr && !size_parse(size_arg, size))
-		obj_fatal("bad size `%s': not a number of bytes (k, M or G "
-			  "after it for 1024, 1024^2, 1024^3)",
-		    obj_shown(size_arg));
-	if (wait_arg != nullptr && !number(wait_arg, 1, WAIT_MAX, wait))
-		obj_fatal("bad time-out `%s': not 1 to %d seconds",
-		    obj_shown(wait_arg), WAIT_MAX);
+		proc_fatal("bad size `%s': not a number of bytes (k, M or G "
+			   "after it for 1024, 1024^2, 1024^3)",
+		    proc_shown(size_arg));
+	if (wait_arg != nullptr && !link_number(wait_arg, 1, WAIT_MAX, wait))
+		proc_fatal("bad time-out `%s': not 1 to %d seconds",
+		    proc_shown(wait_arg), WAIT_MAX);
 	const char *source_arg = argv[optind];
-	recv_source source;
+	link_dest source;
 	char why[256];
-	if (!recv_source_parse(source_arg, source, why, sizeof(why)))
-		obj_fatal("bad source `%s': %s", obj_shown(source_arg), why);
+	if (!link_parse_source(source_arg, source, why, sizeof(why)))
+		proc_fatal("bad source `%s': %s", proc_shown(source_arg), why);
 
 	/* A sender that hangs up, or a file past its limit, is no signal. */
 	signal(SIGPIPE, SIG_IGN);
 	signal(SIGXFSZ, SIG_IGN);
 	if (pipe(stop_pipe) != 0)
-		obj_fatal("cannot make a pipe: %s", strerror(errno));
+		proc_fatal("cannot make a pipe: %s", strerror(errno));
 	for (int fd : stop_pipe) {
 		fcntl(fd, F_SETFD, FD_CLOEXEC);
 		fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
@@ -165,11 +154,11 @@ main(int argc, char *argv[])
 	sigaction(SIGTERM, &sa, nullptr);
 
 	int link_fd = -1;
-	if (source.kind == RECV_FD) {
-		link_fd = recv_fd_check(source.fd, why, sizeof(why));
+	if (source.kind == LINK_FD) {
+		link_fd = link_fd_check(source.fd, why, sizeof(why));
 		if (link_fd < 0)
-			obj_fatal("cannot use `%s': %s", obj_shown(source_arg),
-			    why);
+			proc_fatal("cannot use `%s': %s",
+			    proc_shown(source_arg), why);
 	}
 	/*
 	 * Started by inetd, standard output and error may be the
@@ -177,8 +166,9 @@ main(int argc, char *argv[])
 	 */
 	bool out_is_link = link_fd >= 0 && same_file(link_fd, STDOUT_FILENO);
 	if (out_is_link && dir == nullptr)
-		obj_fatal("standard output is the connection `%s': give -d DIR",
-		    obj_shown(source_arg));
+		proc_fatal("standard output is the connection `%s': give -d "
+			   "DIR",
+		    proc_shown(source_arg));
 	if (link_fd >= 0 && same_file(link_fd, STDERR_FILENO)) {
 		int null = open("/dev/null", O_WRONLY);
 		if (null >= 0)
@@ -190,7 +180,8 @@ main(int argc, char *argv[])
 	recv_store store;
 	if (dir != nullptr) {
 		if (!recv_dir_store_open(dir_store, dir, why, sizeof(why)))
-			obj_fatal("cannot open `%s': %s", obj_shown(dir), why);
+			proc_fatal("cannot open `%s': %s", proc_shown(dir),
+			    why);
 		dir_store.quiet = out_is_link;
 		store = recv_dir_store_init(dir_store);
 	} else {
@@ -200,21 +191,21 @@ main(int argc, char *argv[])
 	}
 
 	static recv_listener listener;
-	if (source.kind == RECV_TCP || source.kind == RECV_BT) {
+	if (source.kind == LINK_TCP || source.kind == LINK_BT) {
 		if (!recv_listen(source, listener, why, sizeof(why)))
-			obj_fatal("cannot listen on `%s': %s",
-			    obj_shown(source_arg), why);
+			proc_fatal("cannot listen on `%s': %s",
+			    proc_shown(source_arg), why);
 		if (listener.warning[0] != '\0')
-			fprintf(stderr, "%s: %s\n", obj_name(),
+			fprintf(stderr, "%s: %s\n", proc_name(),
 			    listener.warning);
 		if (verbose)
-			fprintf(stderr, "%s: listening on %s\n", obj_name(),
+			fprintf(stderr, "%s: listening on %s\n", proc_name(),
 			    listener.where);
-	} else if (source.kind == RECV_TTY) {
-		link_fd = recv_tty_open(source.path, why, sizeof(why));
+	} else if (source.kind == LINK_TTY) {
+		link_fd = link_tty_open(source.path, why, sizeof(why));
 		if (link_fd < 0)
-			obj_fatal("cannot open `%s': %s",
-			    obj_shown(source.path), why);
+			proc_fatal("cannot open `%s': %s",
+			    proc_shown(source.path), why);
 	}
 
 	static recv_session s;
@@ -223,18 +214,18 @@ main(int argc, char *argv[])
 	int status = 0;
 	for (;;) {
 		int fd = link_fd;
-		if (source.kind == RECV_TCP || source.kind == RECV_BT) {
+		if (source.kind == LINK_TCP || source.kind == LINK_BT) {
 			fd = recv_accept(listener, stop_pipe[0], peer,
 			    sizeof(peer), why, sizeof(why));
 			if (fd < 0) {
 				if (why[0] != '\0') {
-					fprintf(stderr, "%s: %s\n", obj_name(),
+					fprintf(stderr, "%s: %s\n", proc_name(),
 					    why);
 					status = 1;
 				}
 				break;
 			}
-		} else if (source.kind == RECV_FD) {
+		} else if (source.kind == LINK_FD) {
 			snprintf(peer, sizeof(peer), "%s", source_arg);
 		} else {
 			snprintf(peer, sizeof(peer), "%s", source.path);
@@ -243,7 +234,7 @@ main(int argc, char *argv[])
 		recv_fd_link_init(link, fd, stop_pipe[0]);
 		recv_session_init(s, recv_fd_io(link), store, peer);
 		s.timeout_ms = (int)wait * 1000;
-		s.idle_unbounded = source.kind == RECV_TTY;
+		s.idle_unbounded = source.kind == LINK_TTY;
 		s.max_size = size;
 		s.limit = (uint64_t)count;
 		s.received = &received;
@@ -251,21 +242,21 @@ main(int argc, char *argv[])
 		s.verbose = verbose;
 		s.say = say;
 		recv_end end = recv_serve(s);
-		if (source.kind == RECV_TCP || source.kind == RECV_BT)
+		if (source.kind == LINK_TCP || source.kind == LINK_BT)
 			close(fd);
 		if (end == RECV_FATAL)
 			status = 1;
 		if (end == RECV_FATAL || end == RECV_STOPPED ||
-		    end == RECV_COUNT || source.kind == RECV_FD)
+		    end == RECV_COUNT || source.kind == LINK_FD)
 			break;
 		/* A serial line that hung up or failed has nothing more. */
-		if (source.kind == RECV_TTY && s.link_ended)
+		if (source.kind == LINK_TTY && s.link_ended)
 			break;
 	}
 	recv_unlisten(listener);
 	if (!out_flush() && status == 0) {
 		fprintf(stderr, "%s: cannot write to standard output: %s\n",
-		    obj_name(), strerror(out_error()));
+		    proc_name(), strerror(out_error()));
 		status = 1;
 	}
 	return status;

@@ -1,9 +1,9 @@
 /* SPDX-License-Identifier: BSD-2-Clause */
 /*
- * Where fmt-recv listens: the source on the command line, the listening
- * sockets, the next connection with its peer's address, a serial line in
- * raw mode, and the reads and writes of a link, each wait bounded by the
- * time allowed and cut short when the program is told to stop.
+ * Where fmt-recv listens: the listening sockets, the next connection with
+ * its peer's address, and the reads and writes of a link, each wait
+ * bounded by the time allowed (or not at all, between connections on a
+ * serial line) and cut short when the program is told to stop.
  */
 #include <fcntl.h>
 #include <netdb.h>
@@ -12,7 +12,6 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -27,126 +26,6 @@
 #ifndef MSG_NOSIGNAL
 #define MSG_NOSIGNAL 0 /* where SIGPIPE cannot be turned off per call */
 #endif
-
-/* OBEX's own TCP port, and where a receiver listens unless told. */
-static const char TCP_PORT[] = "650";
-static const char TCP_HOST[] = "127.0.0.1";
-
-int64_t
-recv_now_ms()
-{
-	struct timespec ts;
-
-	clock_gettime(CLOCK_MONOTONIC, &ts);
-	return (int64_t)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
-}
-
-static bool
-number(const char *text, long low, long high, long &value)
-{
-	if (*text < '0' || *text > '9')
-		return false;
-	char *end;
-	errno = 0;
-	value = strtol(text, &end, 10);
-	return *end == '\0' && errno == 0 && value >= low && value <= high;
-}
-
-static bool
-copy(char *to, size_t size, const char *from, size_t n)
-{
-	if (n >= size)
-		return false;
-	memcpy(to, from, n);
-	to[n] = '\0';
-	return true;
-}
-
-static bool
-tcp_parse(const char *rest, recv_source &s, char *why, size_t n)
-{
-	const char *port = nullptr;
-	size_t host_len;
-
-	if (*rest == '[') {
-		const char *close = strchr(rest, ']');
-		if (close == nullptr || (close[1] != '\0' && close[1] != ':')) {
-			snprintf(why, n,
-			    "an IPv6 address goes in brackets, "
-			    "[ADDR]:PORT");
-			return false;
-		}
-		rest++;
-		host_len = (size_t)(close - rest);
-		if (close[1] == ':')
-			port = close + 2;
-	} else {
-		const char *colon = strchr(rest, ':');
-		host_len = strlen(rest);
-		/* More than one colon: an IPv6 address without a port. */
-		if (colon != nullptr && strchr(colon + 1, ':') == nullptr) {
-			host_len = (size_t)(colon - rest);
-			port = colon + 1;
-		}
-	}
-	if (port != nullptr && *port == '\0') {
-		snprintf(why, n, "no port after the colon");
-		return false;
-	}
-	if (host_len == 0) {
-		rest = TCP_HOST;
-		host_len = strlen(TCP_HOST);
-	}
-	if (!copy(s.host, sizeof(s.host), rest, host_len) ||
-	    !copy(s.port, sizeof(s.port), port ? port : TCP_PORT,
-		strlen(port ? port : TCP_PORT))) {
-		snprintf(why, n, "host or port too long");
-		return false;
-	}
-	return true;
-}
-
-bool
-recv_source_parse(const char *text, recv_source &s, char *why, size_t n)
-{
-	long v;
-
-	s = {};
-	if (strncmp(text, "tcp:", 4) == 0) {
-		s.kind = RECV_TCP;
-		return tcp_parse(text + 4, s, why, n);
-	}
-	if (strncmp(text, "bt:", 3) == 0) {
-		s.kind = RECV_BT;
-		if (text[3] != '\0') {
-			if (!number(text + 3, 1, 30, v)) {
-				snprintf(why, n,
-				    "an RFCOMM channel is 1 to 30");
-				return false;
-			}
-			s.channel = (int)v;
-		}
-		return true;
-	}
-	if (strncmp(text, "fd:", 3) == 0) {
-		s.kind = RECV_FD;
-		if (!number(text + 3, 0, INT_MAX, v)) {
-			snprintf(why, n, "a descriptor is a number");
-			return false;
-		}
-		s.fd = (int)v;
-		return true;
-	}
-	if (strncmp(text, "tty:", 4) == 0 && text[4] != '\0') {
-		s.kind = RECV_TTY;
-		s.path = text + 4;
-		return true;
-	}
-	snprintf(why, n,
-	    "not tcp:[HOST][:PORT], bt:[CHANNEL], fd:N or "
-	    "tty:PATH");
-	return false;
-}
 
 /* An address and port as text: 127.0.0.1:650, [::1]:650. */
 static void
@@ -166,7 +45,7 @@ address_text(const struct sockaddr *sa, socklen_t len, char *out, size_t n)
 }
 
 static bool
-tcp_listen(const recv_source &s, recv_listener &l, char *why, size_t n)
+tcp_listen(const link_dest &s, recv_listener &l, char *why, size_t n)
 {
 	struct addrinfo hints = {}, *list;
 
@@ -226,7 +105,7 @@ tcp_listen(const recv_source &s, recv_listener &l, char *why, size_t n)
 }
 
 bool
-recv_listen(const recv_source &s, recv_listener &l, char *why, size_t n)
+recv_listen(const link_dest &s, recv_listener &l, char *why, size_t n)
 {
 	l.count = 0;
 	l.channel = 0;
@@ -234,7 +113,7 @@ recv_listen(const recv_source &s, recv_listener &l, char *why, size_t n)
 	l.sdp = nullptr;
 	l.sdp_record = nullptr;
 	l.warning[0] = '\0';
-	if (s.kind == RECV_BT)
+	if (s.kind == LINK_BT)
 		return recv_bt_listen(s, l, why, n);
 	return tcp_listen(s, l, why, n);
 }
@@ -300,61 +179,6 @@ recv_unlisten(recv_listener &l)
 	l.count = 0;
 }
 
-int
-recv_fd_check(int fd, char *why, size_t n)
-{
-	int flags = fcntl(fd, F_GETFL);
-	if (flags < 0) {
-		snprintf(why, n, "%s", strerror(errno));
-		return -1;
-	}
-	if ((flags & O_ACCMODE) != O_RDWR) {
-		snprintf(why, n,
-		    "the descriptor is not open for reading and writing");
-		return -1;
-	}
-	return fd;
-}
-
-/* The serial line's settings before we changed them. */
-static int tty_fd = -1;
-static struct termios tty_saved;
-
-static void
-tty_restore()
-{
-	if (tty_fd >= 0)
-		tcsetattr(tty_fd, TCSANOW, &tty_saved);
-}
-
-int
-recv_tty_open(const char *path, char *why, size_t n)
-{
-	int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-	struct termios t;
-
-	if (fd < 0 || tcgetattr(fd, &t) != 0) {
-		snprintf(why, n, "%s", strerror(errno));
-		if (fd >= 0)
-			close(fd);
-		return -1;
-	}
-	tty_saved = t;
-	/* Every byte as it is: no line editing, no flow control, 8 bits. */
-	cfmakeraw(&t);
-	t.c_cflag |= CLOCAL | CREAD;
-	t.c_cc[VMIN] = 1;
-	t.c_cc[VTIME] = 0;
-	if (tcsetattr(fd, TCSANOW, &t) != 0) {
-		snprintf(why, n, "%s", strerror(errno));
-		close(fd);
-		return -1;
-	}
-	tty_fd = fd;
-	atexit(tty_restore);
-	return fd;
-}
-
 /* ---- a descriptor's link ---- */
 
 void
@@ -374,14 +198,14 @@ recv_fd_link_init(recv_fd_link &l, int fd, int stop_fd)
 static int
 wait_for(const recv_fd_link &l, short events, int timeout_ms)
 {
-	int64_t deadline = recv_now_ms() + timeout_ms;
+	int64_t deadline = link_now_ms() + timeout_ms;
 
 	for (;;) {
 		struct pollfd p[2] = { { l.fd, events, 0 },
 			{ l.stop_fd, POLLIN, 0 } };
 		int left = timeout_ms;
 		if (timeout_ms >= 0) {
-			int64_t ms = deadline - recv_now_ms();
+			int64_t ms = deadline - link_now_ms();
 			left = ms > 0 ? (int)ms : 0;
 		}
 		int got = poll(p, l.stop_fd >= 0 ? 2 : 1, left);

@@ -1,10 +1,10 @@
 /* SPDX-License-Identifier: BSD-2-Clause */
 /*
- * fmt-recv's parts: the place to listen and its links (recv_source_*,
- * recv_listen, recv_accept), the OBEX server that takes a sender's
- * requests on one link (recv_serve), and the two stores an object can go
- * to (recv_store_*): standard output as a stream of objects, or a
- * directory, one file per object.
+ * fmt-recv's parts: listening on a place that link_parse_source read, and
+ * the next connection (recv_listen, recv_accept), the OBEX server that takes a
+ * sender's requests on one link (recv_serve), and the two stores an object can
+ * go to (recv_store_*): standard output as a stream of objects, or a directory,
+ * one file per object.
  *
  * Nothing here exits: failures come back with their text, for main to
  * report, so that the tests and the fuzz target can drive every part.
@@ -19,26 +19,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "recv_obex_tmp.h"
-
-enum recv_kind { RECV_TCP, RECV_BT, RECV_FD, RECV_TTY };
-
-/* The place to listen, as the command line gives it. */
-struct recv_source {
-	recv_kind kind;
-	char host[256]; /* tcp: no brackets; the loopback address by default */
-	char port[32]; /* tcp: "650" by default */
-	int channel; /* bt: 0 for the first free one */
-	int fd; /* fd: */
-	const char *path; /* tty: */
-};
-
-/*
- * Parses a source: false, with what is wrong in `why`, unless it is one
- * of tcp:[HOST][:PORT], bt:[CHANNEL], fd:N or tty:PATH.
- */
-bool recv_source_parse(const char *text, recv_source &s, char *why,
-    size_t why_size);
+#include "link.h"
+#include "obex.h"
 
 /* Listening sockets: one per address of a TCP host, or one RFCOMM. */
 inline constexpr int RECV_LISTEN_MAX = 8;
@@ -54,7 +36,7 @@ struct recv_listener {
 };
 
 /* Starts listening on a tcp: or bt: source; false with the reason. */
-bool recv_listen(const recv_source &s, recv_listener &l, char *why,
+bool recv_listen(const link_dest &s, recv_listener &l, char *why,
     size_t why_size);
 
 /*
@@ -69,20 +51,11 @@ int recv_accept(recv_listener &l, int stop_fd, char *peer, size_t peer_size,
 void recv_unlisten(recv_listener &l);
 
 /* The Bluetooth side of recv_listen, one version per system. */
-bool recv_bt_listen(const recv_source &s, recv_listener &l, char *why,
+bool recv_bt_listen(const link_dest &s, recv_listener &l, char *why,
     size_t why_size);
 void recv_bt_unlisten(recv_listener &l);
 /* A peer's Bluetooth address as text, from what accept(2) gave. */
 void recv_bt_peer(const void *sa, char *peer, size_t peer_size);
-
-/* A serial line opened and put in raw mode until the program ends. */
-int recv_tty_open(const char *path, char *why, size_t why_size);
-
-/* The descriptor of fd:N, checked for reading and writing. */
-int recv_fd_check(int fd, char *why, size_t why_size);
-
-/* Milliseconds on the monotonic clock. */
-int64_t recv_now_ms();
 
 /*
  * A link's reads and writes.  read returns the bytes read, 0 at the end
@@ -112,9 +85,9 @@ recv_io recv_fd_io(recv_fd_link &l);
  * The headers an object keeps, in the order they are written out; each
  * is kept as it came, the first of its kind only.
  */
-inline constexpr int recv_kept_ids[] = { OBEX_HDR_NAME, OBEX_HDR_TYPE,
-	OBEX_HDR_LENGTH, OBEX_HDR_CREATOR, OBEX_HDR_DESCRIPTION, OBEX_HDR_TIME,
-	OBEX_HDR_TIME_ISO };
+inline constexpr int recv_kept_ids[] = { OBEX_HI_NAME, OBEX_HI_TYPE,
+	OBEX_HI_LENGTH, OBEX_HI_CREATOR, OBEX_HI_DESCRIPTION, OBEX_HI_TIME,
+	OBEX_HI_TIME_ISO };
 inline constexpr int RECV_KEPT = sizeof(recv_kept_ids) / sizeof(int);
 
 /* An object under way. */
@@ -133,9 +106,13 @@ struct recv_object {
 		size_t at, length; /* length 0: none came */
 	} slot[RECV_KEPT];
 
-	/* Set by a store that fails: the answer, and what to say. */
+	/*
+	 * Set by a store that fails: the answer, and what to say; `fatal`
+	 * when the program cannot go on (standard output failed), which a
+	 * commit may set even as it succeeds.
+	 */
 	int code;
-	bool fatal; /* the program cannot go on (standard output failed) */
+	bool fatal;
 	char why[512];
 
 	/* The store's own. */

@@ -19,7 +19,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "objstream.h"
+#include "fd.h"
+#include "objwrite.h"
+#include "proc.h"
 #include "recv.h"
 
 int
@@ -32,29 +34,33 @@ recv_next_header(const unsigned char *p, size_t n, size_t &at, recv_header &h,
 	h.id = p[at];
 	h.at = at;
 	h.quad = 0;
-	switch (h.id & OBEX_KIND_MASK) {
-	case OBEX_KIND_UNICODE:
-	case OBEX_KIND_BYTES:
-		if (left < 3) {
+	if (obex_size_known(h.id) > left) {
+		snprintf(why, wn, "header 0x%02X at byte %zu is cut short",
+		    h.id, at);
+		return -1;
+	}
+	h.length = obex_header_size(p + at);
+	if (h.length < obex_size_known(h.id) || h.length > left) {
+		if (obex_size_known(h.id) == 1)
 			snprintf(why, wn,
 			    "header 0x%02X at byte %zu is cut short", h.id, at);
-			return -1;
-		}
-		h.length = obex_get16(p + at + 1);
-		if (h.length < 3 || h.length > left) {
+		else
 			snprintf(why, wn,
 			    "header 0x%02X at byte %zu has length %zu, not 3 "
 			    "to %zu",
 			    h.id, at, h.length, left);
-			return -1;
-		}
-		h.value = p + at + 3;
-		h.count = h.length - 3;
-		if ((h.id & OBEX_KIND_MASK) == OBEX_KIND_UNICODE &&
-		    (h.count % 2 != 0 ||
-			(h.count > 0 &&
-			    (h.value[h.count - 2] != 0 ||
-				h.value[h.count - 1] != 0)))) {
+		return -1;
+	}
+	size_t head = obex_size_known(h.id);
+	h.value = p + at + head;
+	h.count = h.length - head;
+	switch (h.id & OBEX_KIND_MASK) {
+	case OBEX_KIND_UNICODE:
+		/* Whole units, the last of them zero (or none at all). */
+		if (h.count % 2 != 0 ||
+		    (h.count > 0 &&
+			(h.value[h.count - 2] != 0 ||
+			    h.value[h.count - 1] != 0))) {
 			snprintf(why, wn,
 			    "text header 0x%02X at byte %zu does not end in a "
 			    "zero unit",
@@ -62,26 +68,9 @@ recv_next_header(const unsigned char *p, size_t n, size_t &at, recv_header &h,
 			return -1;
 		}
 		break;
-	case OBEX_KIND_BYTE:
-		h.length = 2;
+	case OBEX_KIND_QUAD:
+		h.quad = obex_get32(h.value);
 		break;
-	default:
-		h.length = 5;
-		break;
-	}
-	if (h.length > left) {
-		snprintf(why, wn, "header 0x%02X at byte %zu is cut short",
-		    h.id, at);
-		return -1;
-	}
-	if ((h.id & OBEX_KIND_MASK) == OBEX_KIND_BYTE) {
-		h.value = p + at + 1;
-		h.count = 1;
-	} else if ((h.id & OBEX_KIND_MASK) == OBEX_KIND_QUAD) {
-		h.value = p + at + 1;
-		h.count = 4;
-		h.quad = (uint32_t)obex_get16(h.value) << 16 |
-		    obex_get16(h.value + 2);
 	}
 	at += h.length;
 	return 1;
@@ -123,7 +112,7 @@ what(const recv_object &o)
 	static char text[4 * 4096 + 32];
 
 	if (o.has_name && o.name[0] != '\0')
-		snprintf(text, sizeof(text), "`%s'", obj_shown(o.name));
+		snprintf(text, sizeof(text), "`%s'", proc_shown(o.name));
 	else
 		snprintf(text, sizeof(text), "object %" PRIu64, o.number);
 	return text;
@@ -136,11 +125,11 @@ answer(recv_session &s, int code, const unsigned char *more = nullptr,
 {
 	unsigned char reply[16];
 
-	reply[0] = (unsigned char)code;
-	obex_put16(reply + 1, (unsigned)(3 + n));
+	size_t k = obex_begin(reply, code);
 	if (n > 0)
-		memcpy(reply + 3, more, n);
-	return s.io.write(s.io.context, reply, 3 + n, s.timeout_ms);
+		memcpy(reply + k, more, n);
+	obex_end(reply, k + n);
+	return s.io.write(s.io.context, reply, k + n, s.timeout_ms);
 }
 
 /* The object under way given up: nothing of it is kept. */
@@ -210,12 +199,12 @@ keep(recv_session &s, const recv_header &h, const unsigned char *p)
 	memcpy(o.kept + o.kept_used, p + h.at, h.length);
 	o.slot[k] = { o.kept_used, h.length };
 	o.kept_used += h.length;
-	if (h.id == OBEX_HDR_NAME) {
+	if (h.id == OBEX_HI_NAME) {
 		o.has_name = true;
 		recv_name_utf8(h.value, h.count >= 2 ? h.count - 2 : 0, o.name,
 		    sizeof(o.name));
 	}
-	if (h.id == OBEX_HDR_LENGTH) {
+	if (h.id == OBEX_HI_LENGTH) {
 		o.has_length = true;
 		o.length = h.quad;
 	}
@@ -240,7 +229,7 @@ well_framed(recv_session &s, size_t n, size_t at)
 		return true;
 	say(s, "malformed request: %s; connection closed", why);
 	drop(s);
-	answer(s, OBEX_BAD_REQUEST);
+	answer(s, OBEX_RESP_BAD_REQUEST);
 	return false;
 }
 
@@ -268,31 +257,31 @@ put(recv_session &s, size_t n, bool final)
 	recv_object &o = s.object;
 	recv_header h;
 	char why[160];
-	size_t at = 3;
+	size_t at = OBEX_PACKET_HEAD;
 
 	/* The headers that name the object first, wherever they lie. */
 	while (recv_next_header(s.packet, n, at, h, why, sizeof(why)) > 0)
 		if (!keep(s, h, s.packet))
-			return link_result(refuse(s, OBEX_BAD_REQUEST,
+			return link_result(refuse(s, OBEX_RESP_BAD_REQUEST,
 			    "its headers pass %u bytes", OBEX_PACKET_MAX));
 	if (o.has_length && o.length > s.max_size)
-		return link_result(refuse(s, OBEX_TOO_LARGE,
+		return link_result(refuse(s, OBEX_RESP_TOO_LARGE,
 		    "larger than %" PRIu64 " bytes", s.max_size));
 	if (o.has_length && o.size > o.length)
-		return link_result(refuse(s, OBEX_BAD_REQUEST,
+		return link_result(refuse(s, OBEX_RESP_BAD_REQUEST,
 		    "more than the %" PRIu32 " bytes its Length header says",
 		    o.length));
 
-	at = 3;
+	at = OBEX_PACKET_HEAD;
 	while (recv_next_header(s.packet, n, at, h, why, sizeof(why)) > 0) {
-		if (h.id != OBEX_HDR_BODY && h.id != OBEX_HDR_END_OF_BODY)
+		if (h.id != OBEX_HI_BODY && h.id != OBEX_HI_END_OF_BODY)
 			continue;
 		o.has_body = true;
 		if (h.count > s.max_size - o.size)
-			return link_result(refuse(s, OBEX_TOO_LARGE,
+			return link_result(refuse(s, OBEX_RESP_TOO_LARGE,
 			    "larger than %" PRIu64 " bytes", s.max_size));
 		if (o.has_length && h.count > o.length - o.size)
-			return link_result(refuse(s, OBEX_BAD_REQUEST,
+			return link_result(refuse(s, OBEX_RESP_BAD_REQUEST,
 			    "more than the %" PRIu32 " bytes its Length "
 			    "header says",
 			    o.length));
@@ -310,17 +299,17 @@ put(recv_session &s, size_t n, bool final)
 		o.size += h.count;
 	}
 	if (!final)
-		return link_result(answer(s, OBEX_CONTINUE));
+		return link_result(answer(s, OBEX_RESP_CONTINUE));
 
 	/*
 	 * A PUT without a body asks for the object to be deleted; nothing
 	 * that is stored is ever deleted or replaced.
 	 */
 	if (!o.has_body)
-		return link_result(refuse(s, OBEX_NOT_IMPLEMENTED,
+		return link_result(refuse(s, OBEX_RESP_NOT_IMPLEMENTED,
 		    "a PUT without a body (a delete)"));
 	if (o.has_length && o.length != o.size)
-		return link_result(refuse(s, OBEX_BAD_REQUEST,
+		return link_result(refuse(s, OBEX_RESP_BAD_REQUEST,
 		    "its Length header says %" PRIu32 " bytes, the payload "
 		    "has %" PRIu64,
 		    o.length, o.size));
@@ -338,41 +327,46 @@ put(recv_session &s, size_t n, bool final)
 	if (s.verbose)
 		say(s, "received %s: %" PRIu64 " byte%s", what(o), o.size,
 		    o.size == 1 ? "" : "s");
-	if (!answer(s, OBEX_SUCCESS))
+	if (!answer(s, OBEX_RESP_SUCCESS))
 		return END_LINK;
+	/* Stored, but its line could not be written: nothing more can be. */
+	if (o.fatal) {
+		say(s, "%s", o.why);
+		return END_FATAL;
+	}
 	return s.limit != 0 && *s.received >= s.limit ? END_COUNT : GO_ON;
 }
 
 static step
 connect(recv_session &s, size_t n)
 {
-	if (n < 7) {
+	if (n < OBEX_CONNECT_HEAD) {
 		say(s,
 		    "malformed request: CONNECT in %zu bytes; connection "
 		    "closed",
 		    n);
-		answer(s, OBEX_BAD_REQUEST);
+		answer(s, OBEX_RESP_BAD_REQUEST);
 		return END_BAD;
 	}
-	if (!well_framed(s, n, 7))
+	if (!well_framed(s, n, OBEX_CONNECT_HEAD))
 		return END_BAD;
 	recv_header h;
 	char why[160];
-	size_t at = 7;
+	size_t at = OBEX_CONNECT_HEAD;
 	while (recv_next_header(s.packet, n, at, h, why, sizeof(why)) > 0)
-		if (h.id == OBEX_HDR_TARGET) {
+		if (h.id == OBEX_HI_TARGET) {
 			say(s,
 			    "refused a CONNECT to a service other than "
 			    "Object Push (a Target header)");
-			return link_result(answer(s, OBEX_NOT_ACCEPTABLE));
+			return link_result(answer(s, OBEX_RESP_NOT_ACCEPTABLE));
 		}
 	/* Version, flags, and the largest packet we take. */
-	unsigned char more[4] = { OBEX_VERSION, 0, 0, 0 };
-	obex_put16(more + 2, OBEX_PACKET_MAX);
+	unsigned char more[4];
+	obex_put_connect_fields(more, OBEX_PACKET_MAX);
 	s.connected = true;
 	if (s.verbose)
 		say(s, "connected");
-	return link_result(answer(s, OBEX_SUCCESS, more, sizeof(more)));
+	return link_result(answer(s, OBEX_RESP_SUCCESS, more, sizeof(more)));
 }
 
 /* A sender gone in the middle of an object. */
@@ -397,7 +391,7 @@ static constexpr ssize_t MALFORMED = -4;
 static ssize_t
 receive(recv_session &s, bool idle = true)
 {
-	size_t have = 0, want = 3;
+	size_t have = 0, want = OBEX_PACKET_HEAD;
 
 	while (have < want) {
 		int timeout = s.timeout_ms;
@@ -415,9 +409,9 @@ receive(recv_session &s, bool idle = true)
 		if (got < 0)
 			return got;
 		have += (size_t)got;
-		if (want == 3 && have == 3) {
-			want = obex_get16(s.packet + 1);
-			if (want < 3)
+		if (have == OBEX_PACKET_HEAD) {
+			want = obex_packet_length(s.packet);
+			if (want < OBEX_PACKET_HEAD)
 				return MALFORMED;
 		}
 	}
@@ -432,10 +426,11 @@ static void
 farewell(recv_session &s)
 {
 	ssize_t got = receive(s, false);
-	if (got < 3)
+	if (got < (ssize_t)OBEX_PACKET_HEAD)
 		return;
 	answer(s,
-	    s.packet[0] == OBEX_DISCONNECT ? OBEX_SUCCESS : OBEX_UNAVAILABLE);
+	    s.packet[0] == OBEX_OP_DISCONNECT ? OBEX_RESP_SUCCESS
+					      : OBEX_RESP_UNAVAILABLE);
 }
 
 recv_end
@@ -467,7 +462,7 @@ recv_serve(recv_session &s)
 			    "connection closed",
 			    obex_get16(s.packet + 1));
 			drop(s);
-			answer(s, OBEX_BAD_REQUEST);
+			answer(s, OBEX_RESP_BAD_REQUEST);
 			return RECV_BAD;
 		}
 		if (got < 0) {
@@ -482,22 +477,22 @@ recv_serve(recv_session &s)
 		size_t n = (size_t)got;
 		int code = s.packet[0];
 		step next;
-		if (code == OBEX_CONNECT) {
+		if (code == OBEX_OP_CONNECT) {
 			cut(s, "a CONNECT came before its end");
 			next = connect(s, n);
-		} else if ((code & ~OBEX_FINAL) == OBEX_PUT) {
-			if (!well_framed(s, n, 3))
+		} else if ((code & ~OBEX_FINAL_BIT) == OBEX_OP_PUT) {
+			if (!well_framed(s, n, OBEX_PACKET_HEAD))
 				return RECV_BAD;
-			next = put(s, n, (code & OBEX_FINAL) != 0);
-		} else if (code == OBEX_ABORT) {
+			next = put(s, n, (code & OBEX_FINAL_BIT) != 0);
+		} else if (code == OBEX_OP_ABORT) {
 			if (s.in_put)
 				say(s, "%s aborted by the sender",
 				    what(s.object));
 			drop(s);
-			next = link_result(answer(s, OBEX_SUCCESS));
-		} else if (code == OBEX_DISCONNECT) {
+			next = link_result(answer(s, OBEX_RESP_SUCCESS));
+		} else if (code == OBEX_OP_DISCONNECT) {
 			cut(s, "DISCONNECT came before its end");
-			answer(s, OBEX_SUCCESS);
+			answer(s, OBEX_RESP_SUCCESS);
 			if (s.verbose)
 				say(s, "disconnected");
 			return RECV_CLOSED;
@@ -507,7 +502,8 @@ recv_serve(recv_session &s)
 				say(s,
 				    "request 0x%02X answered Not Implemented",
 				    code);
-			next = link_result(answer(s, OBEX_NOT_IMPLEMENTED));
+			next =
+			    link_result(answer(s, OBEX_RESP_NOT_IMPLEMENTED));
 		}
 		switch (next) {
 		case GO_ON:

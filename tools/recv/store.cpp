@@ -27,7 +27,9 @@
 #include <cstring>
 #include <ctime>
 
-#include "objstream.h"
+#include "fd.h"
+#include "objwrite.h"
+#include "proc.h"
 #include "recv.h"
 
 /* Appends code point c as UTF-8 if it fits within out_size - 1. */
@@ -222,8 +224,8 @@ static int
 store_code(int error)
 {
 	return error == ENOSPC || error == EDQUOT || error == EFBIG
-	    ? OBEX_DATABASE_FULL
-	    : OBEX_INTERNAL_ERROR;
+	    ? OBEX_RESP_DATABASE_FULL
+	    : OBEX_RESP_INTERNAL_ERROR;
 }
 
 static bool fail(recv_object &o, int error, const char *fmt, ...)
@@ -251,7 +253,7 @@ shown(const recv_object &o)
 	static char text[4 * 4096 + 32];
 
 	if (o.has_name && o.name[0] != '\0')
-		snprintf(text, sizeof(text), "`%s'", obj_shown(o.name));
+		snprintf(text, sizeof(text), "`%s'", proc_shown(o.name));
 	else
 		snprintf(text, sizeof(text), "object %" PRIu64, o.number);
 	return text;
@@ -271,7 +273,7 @@ recv_dir_store_open(recv_dir_store &s, const char *dir, char *why, size_t n)
 	}
 	s.dirfd = fd;
 	s.dir = dir;
-	snprintf(s.dir_shown, sizeof(s.dir_shown), "%s", obj_shown(dir));
+	snprintf(s.dir_shown, sizeof(s.dir_shown), "%s", proc_shown(dir));
 	long max = fpathconf(fd, _PC_NAME_MAX);
 	s.name_max = max > 0 && max < 1000 ? max : 255;
 	s.quiet = false;
@@ -308,7 +310,7 @@ dir_data(void *context, recv_object &o, const unsigned char *p, size_t n)
 {
 	recv_dir_store &s = *static_cast<recv_dir_store *>(context);
 
-	if (obj_write(o.fd, p, n))
+	if (fd_write(o.fd, p, n))
 		return true;
 	return fail(o, errno, "cannot store %s in `%s'", shown(o), s.dir_shown);
 }
@@ -399,9 +401,9 @@ dir_commit(void *context, recv_object &o)
 		out_printf("%s%s%s %" PRIu64 "\n", s.dir, slash ? "" : "/",
 		    name, o.size);
 		if (!out_flush()) {
+			/* The object is safe: it is the run that cannot go on. */
+			fail(o, out_error(), "cannot write to standard output");
 			o.fatal = true;
-			return fail(o, out_error(),
-			    "cannot write to standard output");
 		}
 	}
 	return true;
@@ -435,7 +437,7 @@ out_data(void *context, recv_object &o, const unsigned char *p, size_t n)
 {
 	recv_stdout_store &s = *static_cast<recv_stdout_store *>(context);
 
-	if (obj_write(o.fd, p, n))
+	if (fd_write(o.fd, p, n))
 		return true;
 	return fail(o, errno, "cannot hold %s in `%s'", shown(o),
 	    s.spool_shown);
@@ -461,9 +463,9 @@ out_commit(void *context, recv_object &o)
 	for (int k = 0; k < RECV_KEPT; k++) {
 		if (o.slot[k].length == 0)
 			continue;
-		if (recv_kept_ids[k] == OBEX_HDR_NAME && o.slot[k].length < 5) {
+		if (recv_kept_ids[k] == OBEX_HI_NAME && o.slot[k].length < 5) {
 			/* An empty text with its final zero, as written. */
-			static const unsigned char empty[] = { OBEX_HDR_NAME, 0,
+			static const unsigned char empty[] = { OBEX_HI_NAME, 0,
 				5, 0, 0 };
 			out_bytes(empty, sizeof(empty));
 			continue;
@@ -478,11 +480,13 @@ out_commit(void *context, recv_object &o)
 	}
 	uint64_t left = o.size;
 	do {
-		size_t n = left > OBEX_BYTES_MAX ? OBEX_BYTES_MAX : left;
-		size_t have = 0;
+		size_t n = left > (uint64_t)OBEX_BYTES_MAX
+		    ? (size_t)OBEX_BYTES_MAX
+		    : (size_t)left;
+		size_t head = OBEX_BYTES_HEAD, have = 0;
 		while (have < n) {
 			ssize_t got =
-			    obj_read(o.fd, s.buf + 3 + have, n - have);
+			    fd_read(o.fd, s.buf + head + have, n - have);
 			if (got <= 0) {
 				int error = got < 0 ? errno : EIO;
 				out_discard(context, o);
@@ -492,9 +496,9 @@ out_commit(void *context, recv_object &o)
 			have += (size_t)got;
 		}
 		left -= n;
-		s.buf[0] = left > 0 ? OBEX_HDR_BODY : OBEX_HDR_END_OF_BODY;
-		obex_put16(s.buf + 1, (unsigned)(n + 3));
-		out_bytes(s.buf, n + 3);
+		obex_put_bytes_head(s.buf,
+		    left > 0 ? OBEX_HI_BODY : OBEX_HI_END_OF_BODY, n);
+		out_bytes(s.buf, head + n);
 	} while (left > 0);
 	out_discard(context, o);
 
@@ -514,6 +518,6 @@ recv_store
 recv_stdout_store_init(recv_stdout_store &s, const char *spool)
 {
 	s.spool_dir = spool;
-	snprintf(s.spool_shown, sizeof(s.spool_shown), "%s", obj_shown(spool));
+	snprintf(s.spool_shown, sizeof(s.spool_shown), "%s", proc_shown(spool));
 	return { out_begin, out_data, out_commit, out_discard, &s };
 }
