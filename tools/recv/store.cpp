@@ -401,7 +401,7 @@ dir_commit(void *context, recv_object &o)
 		out_printf("%s%s%s %" PRIu64 "\n", s.dir, slash ? "" : "/",
 		    name, o.size);
 		if (!out_flush()) {
-			/* The object is safe: it is the run that cannot go on. */
+			/* The object is safe: the run cannot go on. */
 			fail(o, out_error(), "cannot write to standard output");
 			o.fatal = true;
 		}
