@@ -855,20 +855,41 @@ card_name(const card &c, vcard_card *out)
 	const char *charset = "";
 
 	name.length = 0;
-	string_view family = c.has_n ? view(c.n[0])
-	    : c.has_fn               ? view(c.fn)
-				     : string_view();
+	string_view family = c.has_n ? view(c.n[0]) : string_view();
 	string_view given = c.has_n ? view(c.n[1]) : string_view();
 	if (!given.empty() || !family.empty()) {
 		vcard_puts(&name, given);
 		if (!given.empty() && !family.empty())
 			vcard_putc(&name, ' ');
 		vcard_puts(&name, family);
-		charset = c.has_n ? c.n_charset : c.fn_charset;
+		charset = c.n_charset;
+	} else if (c.has_fn) {
+		/* An N of a prefix or middle names alone names nobody. */
+		vcard_puts(&name, view(c.fn));
+		charset = c.fn_charset;
 	} else if (c.has_org) {
 		vcard_puts(&name, view(c.org));
 		charset = c.org_charset;
 	}
+	/*
+	 * A line end or other control byte has no place in a name that a
+	 * receiver shows and may file under: between words a run of them is
+	 * one space, at either end nothing.
+	 */
+	size_t kept = 0;
+	bool gap = false;
+	for (size_t i = 0; i < name.length; i++) {
+		unsigned char b = name.data[i];
+		if (b < ' ' || b == 0x7F) {
+			gap = true;
+			continue;
+		}
+		if (gap && kept != 0 && name.data[kept - 1] != ' ' && b != ' ')
+			name.data[kept++] = ' ';
+		name.data[kept++] = b;
+		gap = false;
+	}
+	name.length = kept;
 	const char *text = reinterpret_cast<const char *>(name.data);
 	size_t n = utf8(charset) ? vcard_cut(text, name.length, VCARD_NAME_MAX)
 	    : name.length < VCARD_NAME_MAX ? name.length
