@@ -217,6 +217,15 @@ static const ConvertCase convert_cases[] = {
 	    "N;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:Ann=0D=0A=0D=0ALee\r\n"
 	    "FN;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:Ann=0D=0A=0D=0ALee\r\n",
 	    "Ann Lee" },
+	/* Soft breaks as sloppy writers leave them. */
+	{ "SoftBreakBeforeEnd",
+	    "BEGIN:VCARD\nVERSION:2.1\nN:x\nNOTE;QUOTED-PRINTABLE:a=\n"
+	    "END:VCARD\n",
+	    "N:x\r\nFN:x\r\nNOTE:a\r\n", "x" },
+	{ "SoftBreakWithBlanksAfterIt",
+	    "BEGIN:VCARD\nVERSION:2.1\nN:x\nNOTE;QUOTED-PRINTABLE:a= \t\nb= \n"
+	    "END:VCARD\n",
+	    "N:x\r\nFN:x\r\nNOTE:ab\r\n", "x" },
 	{ "UnknownPropertiesPassedOver",
 	    "BEGIN:VCARD\nVERSION:3.0\nFN:x\nSORT-STRING:x\nSOURCE:ldap://x\n"
 	    "KEY;ENCODING=b:AAAA\nX-EMPTY:\nTEL:\nEND:VCARD\n",

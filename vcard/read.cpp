@@ -358,7 +358,7 @@ decode_qp(string_view v, vcard_buf *out)
 			vcard_putc(out, v[i]);
 			continue;
 		}
-		if (i + 1 == v.size())
+		if (blank(v.substr(i + 1)))
 			break; /* a soft break that nothing follows */
 		if (i + 2 >= v.size() || hex_value(v[i + 1]) < 0 ||
 		    hex_value(v[i + 2]) < 0)
@@ -825,6 +825,17 @@ scan_card(lines l, version *ver)
 	return false;
 }
 
+/*
+ * The bytes that end a line of quoted-printable in a soft break: its '='
+ * and the blanks that some writers leave after it, or 0 for none.
+ */
+size_t
+soft_break(string_view v)
+{
+	size_t end = v.find_last_not_of(" \t");
+	return end != string_view::npos && v[end] == '=' ? v.size() - end : 0;
+}
+
 bool
 continues(string_view s)
 {
@@ -964,9 +975,10 @@ convert_card(lines *l, long begin, vcard_book *book, vcard_fault *fault)
 		have = next_line(l, &cur);
 		for (;;) {
 			bool ok = parse_prop(view(logical), &p);
-			if (ok && have && p.enc == E_QP &&
-			    p.value.ends_with('=')) {
-				logical.length--;
+			size_t drop =
+			    ok && p.enc == E_QP ? soft_break(p.value) : 0;
+			if (drop != 0 && have && !is_end(cur.text)) {
+				logical.length -= drop;
 				vcard_puts(&logical, cur.text);
 			} else if (have && continues(cur.text)) {
 				vcard_puts(&logical,
