@@ -141,9 +141,14 @@ start_program(std::string_view name, const std::vector<std::string> &args,
 		if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 ||
 		    dup2(out, 1) < 0 || dup2(err, 2) < 0)
 			_exit(125);
+		if (options.stdout_closed)
+			close(1);
 		if (options.memory_limit != 0) {
-			struct rlimit rl = { options.memory_limit,
-				options.memory_limit };
+			/* rlim_t is unsigned on some systems, signed on
+			 * others (FreeBSD). */
+			struct rlimit rl;
+			rl.rlim_cur = rl.rlim_max =
+			    (rlim_t)options.memory_limit;
 			if (setrlimit(RLIMIT_AS, &rl) != 0)
 				_exit(125);
 		}
@@ -193,6 +198,28 @@ output_of(std::string_view name, const std::vector<std::string> &args,
 	RunResult r = run_program(name, args, options);
 	EXPECT_EQ(r.status, 0) << name << ": " << r.err;
 	return r.out;
+}
+
+std::string
+cannot_unshare(const char *options)
+{
+	std::string command =
+	    std::string("unshare ") + options + " true 2>&1 </dev/null";
+	FILE *p = popen(command.c_str(), "r");
+	if (p == nullptr)
+		return std::string("cannot run unshare: ") + strerror(errno);
+	std::string said;
+	char buf[512];
+	size_t n;
+	while ((n = fread(buf, 1, sizeof(buf), p)) > 0)
+		said.append(buf, n);
+	int status = pclose(p);
+	if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
+		return "";
+	while (!said.empty() && said.back() == '\n')
+		said.pop_back();
+	return "unshare " + std::string(options) + " is not allowed here" +
+	    (said.empty() ? std::string() : ": " + said);
 }
 
 std::string

@@ -576,8 +576,7 @@ const Fault faults[] = {
 	/* Nothing to send: the device is never called. */
 	{ .name = "EmptyInput",
 	    .input = "",
-	    .err = "fmt-send: offset 0: no End of Body header at the end of "
-		   "the input\n",
+	    .err = "fmt-send: offset 0: the input is empty, no object at all\n",
 	    .log = "" },
 	{ .name = "MalformedFromTheStart",
 	    .input = hex("42 00 03"),
