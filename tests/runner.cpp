@@ -120,6 +120,9 @@ start_program(std::string_view name, const std::vector<std::string> &args,
 		int in = options.stdin_fd >= 0
 		    ? options.stdin_fd
 		    : open(in_path.c_str(), O_RDONLY);
+		/* As a user's shell hands them over, whatever ours did. */
+		for (int sig : { SIGPIPE, SIGINT, SIGTERM, SIGHUP })
+			signal(sig, SIG_DFL);
 		int out = -1;
 		if (options.stdout_fd >= 0) {
 			out = options.stdout_fd;
