@@ -6,9 +6,9 @@
  *
  * The input is checked by the same reader as fmt-dump's before any of it
  * goes out, and is read only as fast as the device takes it, so memory
- * stays flat whatever the size of the objects.  The first header is read
- * before the device is called: a malformed or empty input never bothers
- * it.
+ * stays flat whatever the size of the objects.  The first object is
+ * checked as far as its first packet before the device is called: a
+ * malformed or empty input never bothers it.
  */
 #include <fcntl.h>
 #include <unistd.h>
@@ -35,6 +35,34 @@ static bool progress_open; /* a line in place that has no line end yet */
 static size_t progress_width;
 static int64_t progress_last_ms;
 
+/*
+ * Elsewhere (a log, a pipe) a line goes out every few seconds, and as each
+ * tenth of an object's Length has gone, so that a long transfer shows it
+ * is alive without a line for every packet.
+ */
+static const int64_t PROGRESS_EVERY_MS = 5000;
+static uint64_t progress_object; /* the object that the marks are for */
+static uint64_t progress_mark; /* bytes at which the next line is due */
+
+/* Whether a line is due now for an object that is not yet done. */
+static bool
+progress_due(const send_session &s, int64_t now)
+{
+	if (progress_tty)
+		return now - progress_last_ms >= 100;
+	if (s.number != progress_object) {
+		progress_object = s.number;
+		progress_last_ms = s.begun_ms;
+		progress_mark = s.has_total ? s.total / 10 : 0;
+	}
+	uint64_t step = s.has_total ? s.total / 10 : 0;
+	bool due = now - progress_last_ms >= PROGRESS_EVERY_MS ||
+	    (step > 0 && s.sent >= progress_mark);
+	if (due && step > 0)
+		progress_mark = (s.sent / step + 1) * step;
+	return due;
+}
+
 /* A rate in the largest unit that keeps it above 1. */
 static void
 show_rate(char *text, size_t n, double per_second)
@@ -53,7 +81,7 @@ show_progress(const send_session &s, bool done)
 	int64_t now = send_now_ms();
 
 	/* In place on a terminal, ten times a second at most. */
-	if (!done && (!progress_tty || now - progress_last_ms < 100))
+	if (!done && !progress_due(s, now))
 		return;
 	progress_last_ms = now;
 
@@ -109,6 +137,80 @@ warn(const char *fmt, ...)
 	fputc('\n', stderr);
 }
 
+/*
+ * The input, with the start of it read ahead: before the device is
+ * called, the first object's headers and as much of its payload as its
+ * first packet can carry are read and checked, so that a cut object, a
+ * wrong Length or a stray Body header never makes a phone ask its user
+ * for anything.  The reader then reads it all again from the start, from
+ * what was read ahead and then from the descriptor.
+ */
+struct input {
+	int fd;
+	bool checking; /* reading ahead, not yet sending */
+	bool full; /* the read-ahead ran out of room */
+	bool eof;
+	size_t held; /* bytes read ahead */
+	size_t given; /* of them, handed to the reader */
+	/* The largest header, a data header's framing and a packet of data. */
+	unsigned char ahead[2 * OBEX_PACKET_MAX + 64];
+};
+
+static ssize_t
+input_read(void *context, void *buf, size_t count)
+{
+	input &in = *static_cast<input *>(context);
+
+	if (in.given == in.held && in.checking && !in.eof) {
+		if (in.held == sizeof(in.ahead)) {
+			in.full = true;
+			errno = ENOBUFS;
+			return -1;
+		}
+		ssize_t got = obj_read(in.fd, in.ahead + in.held,
+		    sizeof(in.ahead) - in.held);
+		if (got < 0)
+			return -1;
+		in.eof = got == 0;
+		in.held += (size_t)got;
+	}
+	if (in.given < in.held) {
+		size_t n = in.held - in.given;
+		if (n > count)
+			n = count;
+		memcpy(buf, in.ahead + in.given, n);
+		in.given += n;
+		return (ssize_t)n;
+	}
+	if (in.eof)
+		return 0;
+	return obj_read(in.fd, buf, count);
+}
+
+/*
+ * Reads ahead and checks the first object as far as its first packet:
+ * false when it is malformed or the input fails.  The reader is then set
+ * back to the start of the input.
+ */
+static bool
+input_check(objread &r, input &in)
+{
+	objread_event event;
+
+	in.checking = true;
+	objread_init_source(r, input_read, &in);
+	do
+		event = objread_next(r, OBEX_PACKET_MAX);
+	while (event == OBJREAD_HEADER ||
+	    (event == OBJREAD_DATA && r.payload < OBEX_PACKET_MAX));
+	if (event == OBJREAD_FAULT || (event == OBJREAD_ERROR && !in.full))
+		return false;
+	in.checking = false;
+	in.given = 0;
+	objread_init_source(r, input_read, &in);
+	return true;
+}
+
 /* What the input did wrong, as fmt-dump says it. */
 static void
 warn_input(const objread &r, const char *path)
@@ -129,6 +231,11 @@ main(int argc, char *argv[])
 	bool verbose = false, help = false, misuse = false;
 	int ch;
 
+	/*
+	 * A device that hangs up, or a standard error that nobody reads,
+	 * must not end the program unheard or with the wrong status.
+	 */
+	signal(SIGPIPE, SIG_IGN);
 	obj_start(argc, argv, "fmt-send");
 	while ((ch = getopt(argc, argv, OBJ_OPTIONS("vm:w:h"))) != -1) {
 		switch (ch) {
@@ -182,16 +289,14 @@ main(int argc, char *argv[])
 		path = nullptr;
 	}
 
-	/* A device that hangs up must not end the program unheard. */
-	signal(SIGPIPE, SIG_IGN);
-
 	static objread r;
-	objread_init(r, in);
-	objread_event first = objread_next(r, OBEX_PACKET_MAX);
-	if (first == OBJREAD_FAULT || first == OBJREAD_ERROR) {
+	static input input;
+	input.fd = in;
+	if (!input_check(r, input)) {
 		warn_input(r, path);
 		return 1;
 	}
+	objread_event first = objread_next(r, OBEX_PACKET_MAX);
 
 	int fd = send_open(dest, (int)wait * 1000, why, sizeof(why));
 	if (fd < 0)
