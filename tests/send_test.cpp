@@ -999,9 +999,11 @@ TEST(SendDestination, NoDeviceIsWrittenTo)
 		{ "a socket that is the input", { "fd:0" }, sv[1],
 		    "fmt-send: fd:0 is the input itself\n" },
 		{ "no terminal", { "tty:/dev/null" }, -1,
-		    "fmt-send: tty:/dev/null is not a terminal\n" },
+		    "fmt-send: cannot connect to `tty:/dev/null': not a "
+		    "terminal\n" },
 		{ "no terminal, a file", { "tty:" + file }, -1,
-		    "fmt-send: tty:" + file + " is not a terminal\n" },
+		    "fmt-send: cannot connect to `tty:" + file +
+			"': not a terminal\n" },
 	};
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.name);

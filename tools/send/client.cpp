@@ -157,28 +157,68 @@ send_broke(send_session &s, int error, const char *doing)
 }
 
 static bool
+send_interrupted(send_session &s)
+{
+	return send_fail(s, "interrupted by %s%s",
+	    send_signal_name(s.interrupted), send_during(s));
+}
+
+static bool
 send_timed_out(send_session &s, const char *what)
 {
 	int seconds = (s.timeout_ms + 999) / 1000;
 
 	s.broken = true;
+	if (s.interrupted != 0)
+		return send_interrupted(s);
 	return send_fail(s, "%s within %d second%s%s", what, seconds,
 	    seconds == 1 ? "" : "s", send_during(s));
 }
 
 /*
- * Waits until fd is ready for `events` or the deadline passes: 1, 0 after
- * the deadline, -1 on an error.
+ * A signal has come: the request under way may end within a short
+ * while (a device answers at once, or not for as long as its user
+ * takes), then the transfer stops.  A second signal stops it at once.
+ */
+static void
+send_noticed(send_session &s)
+{
+	char drain[64];
+	int fd = send_signal_fd();
+
+	while (read(fd, drain, sizeof(drain)) > 0)
+		continue;
+	int64_t now = send_now_ms();
+	if (s.interrupted == 0) {
+		s.interrupted = send_signal();
+		s.cutoff_ms = now + SEND_LAST_WORD_MS;
+	} else {
+		s.cutoff_ms = now;
+		s.broken = true; /* and no ABORT or DISCONNECT after it */
+	}
+}
+
+/*
+ * Waits until fd is ready for `events` or the deadline passes (or, after
+ * a signal, the cut-off): 1, 0 after the deadline, -1 on an error.
  */
 static int
-send_wait(int fd, short events, int64_t deadline)
+send_wait(send_session &s, short events, int64_t deadline)
 {
 	for (;;) {
+		if (s.interrupted != 0 && s.cutoff_ms < deadline)
+			deadline = s.cutoff_ms;
 		int64_t left = deadline - send_now_ms();
-		struct pollfd p = { fd, events, 0 };
-		int n = poll(&p, 1, left > 0 ? (int)left : 0);
-		if (n >= 0 || errno != EINTR)
-			return n;
+		struct pollfd p[2] = { { s.fd, events, 0 },
+			{ send_signal_fd(), POLLIN, 0 } };
+		int n = poll(p, p[1].fd >= 0 ? 2 : 1, left > 0 ? (int)left : 0);
+		if (n < 0 && errno == EINTR)
+			continue;
+		if (n > 0 && p[1].fd >= 0 && (p[1].revents & POLLIN) != 0) {
+			send_noticed(s);
+			continue;
+		}
+		return n;
 	}
 }
 
@@ -206,7 +246,7 @@ send_write(send_session &s, const unsigned char *p, size_t n)
 		if (w < 0 && errno == EINTR)
 			continue;
 		if (w < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-			int ready = send_wait(s.fd, POLLOUT, deadline);
+			int ready = send_wait(s, POLLOUT, deadline);
 			if (ready == 0)
 				return send_timed_out(s,
 				    "the device took nothing");
@@ -227,7 +267,7 @@ send_receive(send_session &s, size_t &n)
 	size_t have = 0, want = 3;
 
 	while (have < want) {
-		int ready = send_wait(s.fd, POLLIN, deadline);
+		int ready = send_wait(s, POLLIN, deadline);
 		if (ready == 0)
 			return send_timed_out(s, "no answer from the device");
 		if (ready < 0)
@@ -246,7 +286,15 @@ send_receive(send_session &s, size_t &n)
 		}
 		have += (size_t)got;
 		if (want == 3 && have == 3) {
+			/* Garbage is named at once, not waited out. */
 			unsigned length = send_u16(s.response + 1);
+			if ((s.response[0] & OBEX_FINAL) == 0) {
+				s.broken = true;
+				return send_fail(s,
+				    "malformed response from the device: "
+				    "code 0x%02X without its final bit",
+				    s.response[0]);
+			}
 			if (length < 3 || length > s.ours) {
 				s.broken = true;
 				return send_fail(s,
@@ -322,14 +370,38 @@ send_parse_response(send_session &s, const unsigned char *p, size_t n,
 	return true;
 }
 
+/*
+ * One request, one answer: bytes that wait before a request goes out are
+ * more than the last answer's length said, and would be taken for the
+ * answer to this one.
+ */
+static bool
+send_quiet(send_session &s)
+{
+	struct pollfd p = { s.fd, POLLIN, 0 };
+
+	if (poll(&p, 1, 0) <= 0 || (p.revents & POLLIN) == 0)
+		return true;
+	ssize_t got = read(s.fd, s.response, sizeof(s.response));
+	if (got <= 0)
+		return true; /* a hang-up, or nothing: the request will say */
+	s.broken = true;
+	return send_fail(s,
+	    "malformed response from the device: more bytes than its length "
+	    "says");
+}
+
 /* A request of one packet, and its response parsed. */
 static bool
 send_request(send_session &s, size_t n, bool connect)
 {
 	size_t got;
 
+	if (s.interrupted != 0)
+		return send_interrupted(s);
 	send_put16(s.packet + 1, n);
-	if (!send_write(s, s.packet, n) || !send_receive(s, got))
+	if (!send_quiet(s) || !send_write(s, s.packet, n) ||
+	    !send_receive(s, got))
 		return false;
 	if (!send_parse_response(s, s.response, got, connect)) {
 		s.broken = true;
@@ -369,6 +441,8 @@ send_init(send_session &s, int fd, int timeout_ms, unsigned ours)
 	s.connected = false;
 	s.broken = false;
 	s.code = 0;
+	s.interrupted = 0;
+	s.cutoff_ms = 0;
 	s.number = 0;
 	s.name[0] = '\0';
 	s.has_total = false;
@@ -413,6 +487,8 @@ send_flush(send_session &s, bool final)
 		s.data_at = 0;
 	}
 	s.packet[0] = (unsigned char)(OBEX_PUT | (final ? OBEX_FINAL : 0));
+	if (s.interrupted != 0)
+		return send_interrupted(s); /* before the object has begun */
 	if (!s.started)
 		s.begun_ms = send_now_ms();
 	s.started = true;
@@ -511,20 +587,30 @@ send_finish(send_session &s)
 }
 
 /*
- * A request whose answer does not matter (ABORT, DISCONNECT): whatever
- * goes wrong with it leaves the failure already reported as it was.
+ * A request whose answer does not matter (ABORT, DISCONNECT), waited for
+ * no longer than `most_ms`: whatever goes wrong with it leaves the failure
+ * already reported as it was.  After a signal it has a short while of its
+ * own.
  */
 static void
-send_last_word(send_session &s, int code)
+send_last_word(send_session &s, int code, int most_ms)
 {
 	char why[sizeof(s.why)];
 	size_t got;
+	int timeout_ms = s.timeout_ms;
 
 	memcpy(why, s.why, sizeof(why));
+	if (s.interrupted != 0) {
+		s.cutoff_ms = send_now_ms() + SEND_LAST_WORD_MS;
+		most_ms = SEND_LAST_WORD_MS;
+	}
+	if (most_ms < s.timeout_ms)
+		s.timeout_ms = most_ms;
 	size_t n = send_begin(s, code);
 	send_put16(s.packet + 1, n);
-	if (send_write(s, s.packet, n) && send_receive(s, got))
+	if (send_quiet(s) && send_write(s, s.packet, n) && send_receive(s, got))
 		send_parse_response(s, s.response, got, false);
+	s.timeout_ms = timeout_ms;
 	memcpy(s.why, why, sizeof(why));
 }
 
@@ -539,7 +625,7 @@ send_abort(send_session &s)
 {
 	if (!s.started || s.broken || s.code != OBEX_CONTINUE)
 		return;
-	send_last_word(s, OBEX_ABORT);
+	send_last_word(s, OBEX_ABORT, s.timeout_ms);
 	s.aborted = true;
 }
 
@@ -617,6 +703,6 @@ send_disconnect(send_session &s)
 {
 	if (!s.connected || s.broken)
 		return;
-	send_last_word(s, OBEX_DISCONNECT);
+	send_last_word(s, OBEX_DISCONNECT, SEND_LAST_WORD_MS);
 	s.connected = false;
 }

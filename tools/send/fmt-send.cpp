@@ -11,6 +11,8 @@
  * malformed or empty input never bothers it.
  */
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -156,6 +158,30 @@ struct input {
 	unsigned char ahead[2 * OBEX_PACKET_MAX + 64];
 };
 
+/*
+ * Waits for the input, or for a signal that ends the transfer: false,
+ * with errno EINTR, for the signal.
+ */
+static bool
+input_wait(int fd)
+{
+	struct pollfd p[2] = { { fd, POLLIN, 0 },
+		{ send_signal_fd(), POLLIN, 0 } };
+
+	if (p[1].fd < 0)
+		return true;
+	for (;;) {
+		int n = poll(p, 2, -1);
+		if (n < 0 && errno == EINTR)
+			continue;
+		if (n > 0 && (p[1].revents & POLLIN) != 0) {
+			errno = EINTR;
+			return false;
+		}
+		return true; /* the read says what poll found */
+	}
+}
+
 static ssize_t
 input_read(void *context, void *buf, size_t count)
 {
@@ -184,7 +210,7 @@ input_read(void *context, void *buf, size_t count)
 	}
 	if (in.eof)
 		return 0;
-	return obj_read(in.fd, buf, count);
+	return input_wait(in.fd) ? obj_read(in.fd, buf, count) : -1;
 }
 
 /*
@@ -211,6 +237,25 @@ input_check(objread &r, input &in)
 	return true;
 }
 
+/* An object's name for a message, as `NAME' or as "object N". */
+static const char *
+send_quoted(const char *name)
+{
+	static char quoted[4 * 96 + 8];
+
+	snprintf(quoted, sizeof(quoted), "`%s'", obj_shown(name));
+	return quoted;
+}
+
+static const char *
+send_numbered(const send_session &s)
+{
+	static char numbered[32];
+
+	snprintf(numbered, sizeof(numbered), "object %" PRIu64, s.number);
+	return numbered;
+}
+
 /* What the input did wrong, as fmt-dump says it. */
 static void
 warn_input(const objread &r, const char *path)
@@ -222,6 +267,36 @@ warn_input(const objread &r, const char *path)
 		    strerror(r.error));
 	else
 		warn("cannot read standard input: %s", strerror(r.error));
+}
+
+/*
+ * The end after a signal: what was delivered, the line given back, and
+ * then death by the same signal, so that the shell that started us knows
+ * (a script's loop stops at an interrupt as it would for the shell's own
+ * commands).
+ */
+[[noreturn]] static void
+interrupted(const send_session &s)
+{
+	int sig = send_signal();
+
+	if (s.started)
+		warn("interrupted by %s during %s", send_signal_name(sig),
+		    s.name[0] != '\0' ? send_quoted(s.name) : send_numbered(s));
+	else
+		warn("interrupted by %s", send_signal_name(sig));
+	if (s.aborted)
+		warn("%s was aborted",
+		    s.name[0] != '\0' ? send_quoted(s.name) : send_numbered(s));
+	if (s.delivered == 0)
+		warn("no object was delivered");
+	else
+		warn("%" PRIu64 " object%s delivered before the interruption",
+		    s.delivered, s.delivered == 1 ? " was" : "s were");
+	send_restore_line();
+	signal(sig, SIG_DFL);
+	raise(sig);
+	_exit(1); /* not reached: the signal is not blocked */
 }
 
 int
@@ -288,6 +363,11 @@ main(int argc, char *argv[])
 	} else {
 		path = nullptr;
 	}
+	/* A CONNECT written into a file would overwrite its start. */
+	const char *kind;
+	if (dest.kind == SEND_FD &&
+	    (kind = send_not_device(dest.fd)) != nullptr)
+		obj_fatal("%s is %s, not a device", obj_shown(dest_arg), kind);
 
 	static objread r;
 	static input input;
@@ -302,28 +382,34 @@ main(int argc, char *argv[])
 	if (fd < 0)
 		obj_fatal("cannot connect to `%s': %s", obj_shown(dest_arg),
 		    why);
+	/* Requests written into the input, answers read from it: never. */
+	struct stat in_st, fd_st;
+	if (fstat(in, &in_st) == 0 && fstat(fd, &fd_st) == 0 &&
+	    in_st.st_dev == fd_st.st_dev && in_st.st_ino == fd_st.st_ino)
+		obj_fatal("%s is the input itself", obj_shown(dest_arg));
+	send_catch_signals();
 	static send_session s;
 	send_init(s, fd, (int)wait * 1000, (unsigned)size);
 	progress_tty = isatty(STDERR_FILENO);
 	if (verbose || progress_tty)
 		s.progress = show_progress;
-	if (!send_connect(s))
+	send_result result = SEND_LINK;
+	if (send_connect(s))
+		result = send_objects(s, r, first);
+	else if (send_signal() == 0)
 		obj_fatal("%s", s.why);
-
-	send_result result = send_objects(s, r, first);
 	send_disconnect(s);
+	if (send_signal() != 0)
+		interrupted(s);
 	if (result == SEND_OK)
 		return 0;
 	if (result == SEND_INPUT)
 		warn_input(r, path);
 	else
 		warn("%s", s.why);
-	if (s.aborted) {
-		if (s.name[0] != '\0')
-			warn("`%s' was aborted", obj_shown(s.name));
-		else
-			warn("object %" PRIu64 " was aborted", s.number);
-	}
+	if (s.aborted)
+		warn("%s was aborted",
+		    s.name[0] != '\0' ? send_quoted(s.name) : send_numbered(s));
 	if (s.delivered != 0)
 		warn("%" PRIu64 " object%s delivered before the failure",
 		    s.delivered, s.delivered == 1 ? " was" : "s were");

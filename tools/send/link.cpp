@@ -12,15 +12,18 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "objstream.h"
 #include "send.h"
 
 /* OBEX's own TCP port. */
@@ -126,10 +129,35 @@ send_tcp_parse(const char *rest, send_dest &d, char *why, size_t n)
 		snprintf(why, n, "no port after the colon");
 		return false;
 	}
+	/*
+	 * The resolver takes any number for a port and wraps it (99999 is
+	 * 34463), and reads a sign or spaces before it: only 1 to 65535
+	 * is a port, and a name must be a TCP service that this system
+	 * knows.  Either goes to the resolver as a plain number.
+	 */
+	char number[8] = "";
+	if (port != nullptr) {
+		long v;
+		if (*port >= '0' && *port <= '9') {
+			if (!send_number(port, 1, 65535, v)) {
+				snprintf(why, n, "port 1 to 65535");
+				return false;
+			}
+		} else {
+			const struct servent *se = getservbyname(port, "tcp");
+			if (se == nullptr) {
+				snprintf(why, n, "no TCP service `%s'",
+				    obj_shown(port));
+				return false;
+			}
+			v = ntohs((uint16_t)se->s_port);
+		}
+		snprintf(number, sizeof(number), "%ld", v);
+	}
 	if (!send_copy(d.host, sizeof(d.host), rest, host_len) ||
-	    !send_copy(d.port, sizeof(d.port), port ? port : SEND_TCP_PORT,
-		strlen(port ? port : SEND_TCP_PORT))) {
-		snprintf(why, n, "host or port too long");
+	    !send_copy(d.port, sizeof(d.port), port ? number : SEND_TCP_PORT,
+		strlen(port ? number : SEND_TCP_PORT))) {
+		snprintf(why, n, "host too long");
 		return false;
 	}
 	return true;
@@ -243,6 +271,7 @@ send_tcp_open(const send_dest &d, int timeout_ms, char *why, size_t n)
 
 	hints.ai_family = AF_UNSPEC;
 	hints.ai_socktype = SOCK_STREAM;
+	hints.ai_flags = AI_NUMERICSERV;
 	int rc = getaddrinfo(d.host, d.port, &hints, &list);
 	if (rc != 0) {
 		snprintf(why, n, "%s",
@@ -276,8 +305,8 @@ send_tcp_open(const send_dest &d, int timeout_ms, char *why, size_t n)
 static int tty_fd = -1;
 static struct termios tty_saved;
 
-static void
-send_tty_restore()
+void
+send_restore_line()
 {
 	if (tty_fd >= 0)
 		tcsetattr(tty_fd, TCSANOW, &tty_saved);
@@ -290,7 +319,9 @@ send_tty_open(const send_dest &d, char *why, size_t n)
 	struct termios t;
 
 	if (fd < 0 || tcgetattr(fd, &t) != 0) {
-		snprintf(why, n, "%s", strerror(errno));
+		snprintf(why, n, "%s",
+		    fd >= 0 && errno == ENOTTY ? "not a terminal"
+					       : strerror(errno));
 		if (fd >= 0)
 			close(fd);
 		return -1;
@@ -307,7 +338,7 @@ send_tty_open(const send_dest &d, char *why, size_t n)
 		return -1;
 	}
 	tty_fd = fd;
-	atexit(send_tty_restore);
+	atexit(send_restore_line);
 	return fd;
 }
 
@@ -337,4 +368,92 @@ send_open(const send_dest &d, int timeout_ms, char *why, size_t n)
 		return send_tty_open(d, why, n);
 	}
 	return -1;
+}
+
+const char *
+send_not_device(int fd)
+{
+	struct stat st;
+
+	if (fstat(fd, &st) != 0)
+		return nullptr; /* for send_open to say why */
+	if (S_ISREG(st.st_mode))
+		return "a regular file";
+	if (S_ISDIR(st.st_mode))
+		return "a directory";
+	if (S_ISBLK(st.st_mode))
+		return "a block device";
+	return nullptr;
+}
+
+/*
+ * The signals that end a transfer.  The handler only notes the signal and
+ * makes a pipe readable, which every wait of the client watches beside
+ * the link, so that no signal is lost between a check and a wait.
+ */
+static const struct {
+	int sig;
+	const char *name;
+} send_signals[] = {
+	{ SIGHUP, "SIGHUP" },
+	{ SIGINT, "SIGINT" },
+	{ SIGTERM, "SIGTERM" },
+};
+static volatile sig_atomic_t signal_caught;
+static int signal_pipe[2] = { -1, -1 };
+
+static void
+send_on_signal(int sig)
+{
+	int saved = errno;
+
+	if (signal_caught == 0)
+		signal_caught = sig;
+	ssize_t w = write(signal_pipe[1], "", 1);
+	(void)w; /* a full pipe is readable already */
+	errno = saved;
+}
+
+void
+send_catch_signals()
+{
+	if (pipe(signal_pipe) != 0)
+		return;
+	for (int fd : signal_pipe) {
+		fcntl(fd, F_SETFD, FD_CLOEXEC);
+		fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+	}
+	for (const auto &s : send_signals) {
+		struct sigaction sa = {}, old;
+		/* A signal the caller ignores (nohup, a background job) stays
+		 * ignored. */
+		if (sigaction(s.sig, nullptr, &old) != 0 ||
+		    old.sa_handler == SIG_IGN)
+			continue;
+		sa.sa_handler = send_on_signal;
+		sigemptyset(&sa.sa_mask);
+		sa.sa_flags = 0; /* no SA_RESTART: a blocked call returns */
+		sigaction(s.sig, &sa, nullptr);
+	}
+}
+
+int
+send_signal()
+{
+	return signal_caught;
+}
+
+int
+send_signal_fd()
+{
+	return signal_pipe[0];
+}
+
+const char *
+send_signal_name(int sig)
+{
+	for (const auto &s : send_signals)
+		if (s.sig == sig)
+			return s.name;
+	return "a signal";
 }

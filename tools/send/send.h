@@ -81,6 +81,27 @@ int send_socket(int domain, int type, int protocol, const struct sockaddr *sa,
  */
 int send_sdp_channel(const unsigned char *p, size_t n);
 
+/*
+ * What an fd: destination is when it cannot be a device at all ("a
+ * regular file", "a directory", "a block device"), or null: a device is a
+ * socket, a terminal, a pipe or a character device.
+ */
+const char *send_not_device(int fd);
+
+/*
+ * SIGHUP, SIGINT and SIGTERM caught from here on (those not ignored
+ * already), so that a transfer they stop can be ended cleanly.  Each one
+ * makes send_signal_fd readable; send_signal is the first one's number,
+ * 0 while none came.  send_signal_name gives its name, as "SIGINT".
+ */
+void send_catch_signals();
+int send_signal();
+int send_signal_fd();
+const char *send_signal_name(int sig);
+
+/* The serial line given back as it was found, if one was opened. */
+void send_restore_line();
+
 /* The Bluetooth side of send_open, one version per system. */
 int send_bt_open(const send_dest &d, int timeout_ms, char *why,
     size_t why_size);
@@ -101,6 +122,12 @@ struct send_session {
 	bool connected;
 	bool broken; /* the link failed: nothing more can be said on it */
 	int code; /* of the last response */
+	/*
+	 * A signal came (its number): the request under way may still end
+	 * until cutoff_ms, and the next one is not made.
+	 */
+	int interrupted;
+	int64_t cutoff_ms;
 
 	/* The object under way, for messages and progress. */
 	uint64_t number; /* 1 for the first object */
@@ -115,7 +142,9 @@ struct send_session {
 	send_progress progress;
 	void *progress_context;
 
-	char why[256]; /* what went wrong, after a false return */
+	/* What went wrong, after a false return: room for a name shown
+	 * with every byte escaped. */
+	char why[1024];
 
 	/* The packet being filled: its length, its open data header. */
 	size_t used;
@@ -147,7 +176,11 @@ enum send_result {
  */
 send_result send_objects(send_session &s, objread &r, objread_event event);
 
-/* DISCONNECT, if the link still stands; the answer does not matter. */
+/*
+ * DISCONNECT, if the link still stands; the answer does not matter, and
+ * is waited for only briefly (SEND_LAST_WORD_MS at most).
+ */
+inline constexpr int SEND_LAST_WORD_MS = 2000;
 void send_disconnect(send_session &s);
 
 /*
