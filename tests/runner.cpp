@@ -147,11 +147,8 @@ start_program(std::string_view name, const std::vector<std::string> &args,
 		if (options.stdout_closed)
 			close(1);
 		if (options.memory_limit != 0) {
-			/* rlim_t is unsigned on some systems, signed on
-			 * others (FreeBSD). */
-			struct rlimit rl;
-			rl.rlim_cur = rl.rlim_max =
-			    (rlim_t)options.memory_limit;
+			rlim_t most = static_cast<rlim_t>(options.memory_limit);
+			struct rlimit rl = { most, most };
 			if (setrlimit(RLIMIT_AS, &rl) != 0)
 				_exit(125);
 		}

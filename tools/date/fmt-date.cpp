@@ -7,7 +7,8 @@
 #include <unistd.h>
 
 #include "calarg.h"
-#include "objstream.h"
+#include "objwrite.h"
+#include "proc.h"
 
 int
 main(int argc, char *argv[])
@@ -18,8 +19,8 @@ main(int argc, char *argv[])
 	bool help = false, misuse = false;
 	int ch;
 
-	obj_start(argc, argv, "fmt-date");
-	while ((ch = getopt(argc, argv, OBJ_OPTIONS("d:t:n:h"))) != -1) {
+	proc_start(argc, argv, "fmt-date");
+	while ((ch = getopt(argc, argv, PROC_OPTIONS("d:t:n:h"))) != -1) {
 		switch (ch) {
 		case 'd':
 			date_arg = optarg;
@@ -39,9 +40,9 @@ main(int argc, char *argv[])
 		}
 	}
 	if (help || misuse)
-		obj_usage("Format Palm Pilot date from stdin or command line\n"
-			  "Usage: %s [-n name] [-d [[[cc]yy]mm]dd] "
-			  "[-t hh[mm]-hh[mm]] [text ...]\n",
+		proc_usage("Format Palm Pilot date from stdin or command line",
+		    "[-n name] [-d [[[cc]yy]mm]dd] [-t hh[mm]-hh[mm]] [text "
+		    "...]",
 		    help && !misuse ? 0 : 1);
 
 	/* Both arguments are judged before anything is built. */
@@ -76,8 +77,8 @@ main(int argc, char *argv[])
 	textbuf_puts("\nEND:VEVENT\nEND:VCALENDAR\n");
 
 	if (name != nullptr)
-		hdr_name(name, obj_namelen(name));
+		hdr_name(name, proc_namelen(name));
 	hdr_creator(hdr_code("date"));
 	hdr_payload(textbuf.data, (size_t)textbuf.length);
-	return obj_finish();
+	return proc_finish();
 }

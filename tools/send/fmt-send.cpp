@@ -11,7 +11,6 @@
  * malformed or empty input never bothers it.
  */
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,13 +22,15 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "client.h"
+#include "fd.h"
+#include "link.h"
 #include "objread.h"
-#include "objstream.h"
-#include "send.h"
+#include "proc.h"
 
 /* A phone asks its user before it takes an object. */
-static const int SEND_WAIT_SECONDS = 60;
-static const int SEND_WAIT_MAX = 86400;
+static const int WAIT_SECONDS = 60;
+static const int WAIT_MAX = 86400;
 
 /* Progress on standard error: where it goes and what is on screen. */
 static bool progress_tty;
@@ -48,20 +49,20 @@ static uint64_t progress_mark; /* bytes at which the next line is due */
 
 /* Whether a line is due now for an object that is not yet done. */
 static bool
-progress_due(const send_session &s, int64_t now)
+progress_due(const client_object &o, int64_t now)
 {
 	if (progress_tty)
 		return now - progress_last_ms >= 100;
-	if (s.number != progress_object) {
-		progress_object = s.number;
-		progress_last_ms = s.begun_ms;
-		progress_mark = s.has_total ? s.total / 10 : 0;
+	if (o.number != progress_object) {
+		progress_object = o.number;
+		progress_last_ms = o.begun_ms;
+		progress_mark = o.has_total ? o.total / 10 : 0;
 	}
-	uint64_t step = s.has_total ? s.total / 10 : 0;
+	uint64_t step = o.has_total ? o.total / 10 : 0;
 	bool due = now - progress_last_ms >= PROGRESS_EVERY_MS ||
-	    (step > 0 && s.sent >= progress_mark);
+	    (step > 0 && o.sent >= progress_mark);
 	if (due && step > 0)
-		progress_mark = (s.sent / step + 1) * step;
+		progress_mark = (o.sent / step + 1) * step;
 	return due;
 }
 
@@ -78,29 +79,25 @@ show_rate(char *text, size_t n, double per_second)
 }
 
 static void
-show_progress(const send_session &s, bool done)
+show_progress(const client_object &o, bool done)
 {
-	int64_t now = send_now_ms();
+	int64_t now = link_now_ms();
 
 	/* In place on a terminal, ten times a second at most. */
-	if (!done && !progress_due(s, now))
+	if (!done && !progress_due(o, now))
 		return;
 	progress_last_ms = now;
 
-	char name[sizeof(s.name) * 4 + 32], total[48], rate[32], line[256];
-	if (s.name[0] != '\0')
-		snprintf(name, sizeof(name), "%s", obj_shown(s.name));
-	else
-		snprintf(name, sizeof(name), "object %" PRIu64, s.number);
+	char total[48], rate[32], line[256];
 	total[0] = '\0';
-	if (s.has_total)
-		snprintf(total, sizeof(total), " of %" PRIu64, s.total);
-	int64_t ms = now - s.begun_ms;
+	if (o.has_total)
+		snprintf(total, sizeof(total), " of %" PRIu64, o.total);
+	int64_t ms = now - o.begun_ms;
 	show_rate(rate, sizeof(rate),
-	    (double)s.sent * 1000 / (double)(ms > 0 ? ms : 1));
+	    (double)o.sent * 1000 / (double)(ms > 0 ? ms : 1));
 	int k = snprintf(line, sizeof(line), "%s: %" PRIu64 "%s byte%s, %s",
-	    name, s.sent, total,
-	    (s.has_total ? s.total : s.sent) == 1 ? "" : "s", rate);
+	    client_object_name(o, false), o.sent, total,
+	    (o.has_total ? o.total : o.sent) == 1 ? "" : "s", rate);
 	size_t width = k < 0 ? 0 : (size_t)k;
 	if (width >= sizeof(line))
 		width = sizeof(line) - 1;
@@ -132,7 +129,7 @@ warn(const char *fmt, ...)
 		fputc('\n', stderr);
 		progress_open = false;
 	}
-	fprintf(stderr, "%s: ", obj_name());
+	fprintf(stderr, "%s: ", proc_name());
 	va_start(ap, fmt);
 	vfprintf(stderr, fmt, ap);
 	va_end(ap);
@@ -158,30 +155,6 @@ struct input {
 	unsigned char ahead[2 * OBEX_PACKET_MAX + 64];
 };
 
-/*
- * Waits for the input, or for a signal that ends the transfer: false,
- * with errno EINTR, for the signal.
- */
-static bool
-input_wait(int fd)
-{
-	struct pollfd p[2] = { { fd, POLLIN, 0 },
-		{ send_signal_fd(), POLLIN, 0 } };
-
-	if (p[1].fd < 0)
-		return true;
-	for (;;) {
-		int n = poll(p, 2, -1);
-		if (n < 0 && errno == EINTR)
-			continue;
-		if (n > 0 && (p[1].revents & POLLIN) != 0) {
-			errno = EINTR;
-			return false;
-		}
-		return true; /* the read says what poll found */
-	}
-}
-
 static ssize_t
 input_read(void *context, void *buf, size_t count)
 {
@@ -193,7 +166,7 @@ input_read(void *context, void *buf, size_t count)
 			errno = ENOBUFS;
 			return -1;
 		}
-		ssize_t got = obj_read(in.fd, in.ahead + in.held,
+		ssize_t got = fd_read(in.fd, in.ahead + in.held,
 		    sizeof(in.ahead) - in.held);
 		if (got < 0)
 			return -1;
@@ -210,7 +183,19 @@ input_read(void *context, void *buf, size_t count)
 	}
 	if (in.eof)
 		return 0;
-	return input_wait(in.fd) ? obj_read(in.fd, buf, count) : -1;
+	/* A signal while the input keeps us waiting ends the transfer. */
+	return link_wait_input(in.fd) ? fd_read(in.fd, buf, count) : -1;
+}
+
+/* The reader set to read through `in` from the start of the input. */
+static void
+input_restart(objread &r, input &in)
+{
+	const char *path = r.path;
+
+	in.given = 0;
+	objread_init_source(r, input_read, &in);
+	r.path = path;
 }
 
 /*
@@ -224,7 +209,7 @@ input_check(objread &r, input &in)
 	objread_event event;
 
 	in.checking = true;
-	objread_init_source(r, input_read, &in);
+	input_restart(r, in);
 	do
 		event = objread_next(r, OBEX_PACKET_MAX);
 	while (event == OBJREAD_HEADER ||
@@ -232,41 +217,8 @@ input_check(objread &r, input &in)
 	if (event == OBJREAD_FAULT || (event == OBJREAD_ERROR && !in.full))
 		return false;
 	in.checking = false;
-	in.given = 0;
-	objread_init_source(r, input_read, &in);
+	input_restart(r, in);
 	return true;
-}
-
-/* An object's name for a message, as `NAME' or as "object N". */
-static const char *
-send_quoted(const char *name)
-{
-	static char quoted[4 * 96 + 8];
-
-	snprintf(quoted, sizeof(quoted), "`%s'", obj_shown(name));
-	return quoted;
-}
-
-static const char *
-send_numbered(const send_session &s)
-{
-	static char numbered[32];
-
-	snprintf(numbered, sizeof(numbered), "object %" PRIu64, s.number);
-	return numbered;
-}
-
-/* What the input did wrong, as fmt-dump says it. */
-static void
-warn_input(const objread &r, const char *path)
-{
-	if (r.last == OBJREAD_FAULT)
-		warn("offset %" PRIu64 ": %s", r.fault_offset, r.fault);
-	else if (path != nullptr)
-		warn("cannot read `%s': %s", obj_shown(path),
-		    strerror(r.error));
-	else
-		warn("cannot read standard input: %s", strerror(r.error));
 }
 
 /*
@@ -276,24 +228,23 @@ warn_input(const objread &r, const char *path)
  * commands).
  */
 [[noreturn]] static void
-interrupted(const send_session &s)
+interrupted(const client &c)
 {
-	int sig = send_signal();
+	int sig = link_signal();
 
-	if (s.started)
-		warn("interrupted by %s during %s", send_signal_name(sig),
-		    s.name[0] != '\0' ? send_quoted(s.name) : send_numbered(s));
+	if (c.object.started)
+		warn("interrupted by %s during %s", link_signal_name(sig),
+		    client_object_name(c.object, true));
 	else
-		warn("interrupted by %s", send_signal_name(sig));
-	if (s.aborted)
-		warn("%s was aborted",
-		    s.name[0] != '\0' ? send_quoted(s.name) : send_numbered(s));
-	if (s.delivered == 0)
+		warn("interrupted by %s", link_signal_name(sig));
+	if (c.aborted)
+		warn("%s was aborted", client_object_name(c.object, true));
+	if (c.delivered == 0)
 		warn("no object was delivered");
 	else
 		warn("%" PRIu64 " object%s delivered before the interruption",
-		    s.delivered, s.delivered == 1 ? " was" : "s were");
-	send_restore_line();
+		    c.delivered, c.delivered == 1 ? " was" : "s were");
+	link_restore_line();
 	signal(sig, SIG_DFL);
 	raise(sig);
 	_exit(1); /* not reached: the signal is not blocked */
@@ -311,8 +262,8 @@ main(int argc, char *argv[])
 	 * must not end the program unheard or with the wrong status.
 	 */
 	signal(SIGPIPE, SIG_IGN);
-	obj_start(argc, argv, "fmt-send");
-	while ((ch = getopt(argc, argv, OBJ_OPTIONS("vm:w:h"))) != -1) {
+	proc_start(argc, argv, "fmt-send");
+	while ((ch = getopt(argc, argv, PROC_OPTIONS("vm:w:h"))) != -1) {
 		switch (ch) {
 		case 'v':
 			verbose = true;
@@ -333,85 +284,76 @@ main(int argc, char *argv[])
 	}
 	int operands = argc - optind;
 	if (help || misuse || operands < 1 || operands > 2)
-		obj_usage("Send OBEX objects from stdin or file to a device\n"
-			  "Usage: %s [-v] [-m size] [-w seconds] destination "
-			  "[file]\n",
+		proc_usage("Send OBEX objects from stdin or file to a device",
+		    "[-v] [-m size] [-w seconds] destination [file]",
 		    help && !misuse ? 0 : 1);
 
-	long size = OBEX_PACKET_MAX, wait = SEND_WAIT_SECONDS;
+	long size = OBEX_PACKET_MAX, wait = WAIT_SECONDS;
 	if (size_arg != nullptr &&
-	    !send_number(size_arg, OBEX_PACKET_MIN, OBEX_PACKET_MAX, size))
-		obj_fatal("bad packet size `%s': not %u to %u",
-		    obj_shown(size_arg), OBEX_PACKET_MIN, OBEX_PACKET_MAX);
-	if (wait_arg != nullptr &&
-	    !send_number(wait_arg, 1, SEND_WAIT_MAX, wait))
-		obj_fatal("bad time-out `%s': not 1 to %d seconds",
-		    obj_shown(wait_arg), SEND_WAIT_MAX);
+	    !link_number(size_arg, OBEX_PACKET_MIN, OBEX_PACKET_MAX, size))
+		proc_fatal("bad packet size `%s': not %u to %u",
+		    proc_shown(size_arg), OBEX_PACKET_MIN, OBEX_PACKET_MAX);
+	if (wait_arg != nullptr && !link_number(wait_arg, 1, WAIT_MAX, wait))
+		proc_fatal("bad time-out `%s': not 1 to %d seconds",
+		    proc_shown(wait_arg), WAIT_MAX);
 	const char *dest_arg = argv[optind];
-	send_dest dest;
+	link_dest dest;
 	char why[256];
-	if (!send_dest_parse(dest_arg, dest, why, sizeof(why)))
-		obj_fatal("bad destination `%s': %s", obj_shown(dest_arg), why);
-
-	const char *path = operands == 2 ? argv[optind + 1] : nullptr;
-	int in = STDIN_FILENO;
-	if (path != nullptr && strcmp(path, "-") != 0) {
-		in = open(path, O_RDONLY);
-		if (in < 0)
-			obj_fatal("cannot open `%s': %s", obj_shown(path),
-			    strerror(errno));
-	} else {
-		path = nullptr;
-	}
-	/* A CONNECT written into a file would overwrite its start. */
-	const char *kind;
-	if (dest.kind == SEND_FD &&
-	    (kind = send_not_device(dest.fd)) != nullptr)
-		obj_fatal("%s is %s, not a device", obj_shown(dest_arg), kind);
+	if (!link_parse(dest_arg, dest, why, sizeof(why)))
+		proc_fatal("bad destination `%s': %s", proc_shown(dest_arg),
+		    why);
 
 	static objread r;
+	objread_open(r, operands == 2 ? argv[optind + 1] : nullptr);
 	static input input;
-	input.fd = in;
+	input.fd = (int)(intptr_t)r.context; /* the descriptor it reads */
+
+	/* A CONNECT written into a file would overwrite its start. */
+	const char *kind;
+	if (dest.kind == LINK_FD &&
+	    (kind = link_not_device(dest.fd)) != nullptr)
+		proc_fatal("%s is %s, not a device", proc_shown(dest_arg),
+		    kind);
+
 	if (!input_check(r, input)) {
-		warn_input(r, path);
+		warn("%s", objread_why(r));
 		return 1;
 	}
 	objread_event first = objread_next(r, OBEX_PACKET_MAX);
 
-	int fd = send_open(dest, (int)wait * 1000, why, sizeof(why));
-	if (fd < 0)
-		obj_fatal("cannot connect to `%s': %s", obj_shown(dest_arg),
+	static link_state link;
+	if (!link_open(link, dest, (int)wait * 1000, why, sizeof(why)))
+		proc_fatal("cannot connect to `%s': %s", proc_shown(dest_arg),
 		    why);
 	/* Requests written into the input, answers read from it: never. */
 	struct stat in_st, fd_st;
-	if (fstat(in, &in_st) == 0 && fstat(fd, &fd_st) == 0 &&
+	if (fstat(input.fd, &in_st) == 0 && fstat(link.fd, &fd_st) == 0 &&
 	    in_st.st_dev == fd_st.st_dev && in_st.st_ino == fd_st.st_ino)
-		obj_fatal("%s is the input itself", obj_shown(dest_arg));
-	send_catch_signals();
-	static send_session s;
-	send_init(s, fd, (int)wait * 1000, (unsigned)size);
+		proc_fatal("%s is the input itself", proc_shown(dest_arg));
+	link_catch_signals();
+	static client c;
+	client_init(c, link, (unsigned)size);
 	progress_tty = isatty(STDERR_FILENO);
 	if (verbose || progress_tty)
-		s.progress = show_progress;
-	send_result result = SEND_LINK;
-	if (send_connect(s))
-		result = send_objects(s, r, first);
-	else if (send_signal() == 0)
-		obj_fatal("%s", s.why);
-	send_disconnect(s);
-	if (send_signal() != 0)
-		interrupted(s);
-	if (result == SEND_OK)
+		c.progress = show_progress;
+	client_result result = CLIENT_LINK;
+	if (client_connect(c))
+		result = client_put_objects(c, r, first);
+	else if (link_signal() == 0)
+		proc_fatal("%s", c.why);
+	client_disconnect(c);
+	if (link_signal() != 0)
+		interrupted(c);
+	if (result == CLIENT_OK)
 		return 0;
-	if (result == SEND_INPUT)
-		warn_input(r, path);
+	if (result == CLIENT_INPUT)
+		warn("%s", objread_why(r));
 	else
-		warn("%s", s.why);
-	if (s.aborted)
-		warn("%s was aborted",
-		    s.name[0] != '\0' ? send_quoted(s.name) : send_numbered(s));
-	if (s.delivered != 0)
+		warn("%s", c.why);
+	if (c.aborted)
+		warn("%s was aborted", client_object_name(c.object, true));
+	if (c.delivered != 0)
 		warn("%" PRIu64 " object%s delivered before the failure",
-		    s.delivered, s.delivered == 1 ? " was" : "s were");
+		    c.delivered, c.delivered == 1 ? " was" : "s were");
 	return 1;
 }

@@ -6,7 +6,8 @@
 #include <unistd.h>
 
 #include "calarg.h"
-#include "objstream.h"
+#include "objwrite.h"
+#include "proc.h"
 
 int
 main(int argc, char *argv[])
@@ -16,8 +17,8 @@ main(int argc, char *argv[])
 	bool help = false, misuse = false;
 	int ch;
 
-	obj_start(argc, argv, "fmt-todo");
-	while ((ch = getopt(argc, argv, OBJ_OPTIONS("n:d:h"))) != -1) {
+	proc_start(argc, argv, "fmt-todo");
+	while ((ch = getopt(argc, argv, PROC_OPTIONS("n:d:h"))) != -1) {
 		switch (ch) {
 		case 'n':
 			name = optarg;
@@ -34,9 +35,9 @@ main(int argc, char *argv[])
 		}
 	}
 	if (help || misuse)
-		obj_usage(
-		    "Format Palm Pilot todo item from stdin or command line\n"
-		    "Usage: %s [-n name] [-d [[[cc]yy]mm]dd] [text ...]\n",
+		proc_usage("Format Palm Pilot todo item from stdin or command "
+			   "line",
+		    "[-n name] [-d [[[cc]yy]mm]dd] [text ...]",
 		    help && !misuse ? 0 : 1);
 
 	calarg_date(date_arg, date);
@@ -60,8 +61,8 @@ main(int argc, char *argv[])
 	textbuf_puts("\nEND:VTODO\nEND:VCALENDAR\n");
 
 	if (name != nullptr)
-		hdr_name(name, obj_namelen(name));
+		hdr_name(name, proc_namelen(name));
 	hdr_creator(hdr_code("todo"));
 	hdr_payload(textbuf.data, (size_t)textbuf.length);
-	return obj_finish();
+	return proc_finish();
 }
