@@ -215,7 +215,7 @@ request(client &c, size_t n, bool connect)
 {
 	size_t got;
 
-	if (c.link->interrupted != 0)
+	if (link_interrupted(*c.link))
 		return interrupted(c);
 	obex_end(c.packet, n);
 	if (!quiet(c) || !write_request(c, n) || !receive(c, got))
@@ -284,7 +284,7 @@ flush(client &c, bool final)
 	}
 	c.packet[0] =
 	    (unsigned char)(OBEX_OP_PUT | (final ? OBEX_FINAL_BIT : 0));
-	if (c.link->interrupted != 0)
+	if (link_interrupted(*c.link))
 		return interrupted(c); /* before the object has begun */
 	if (!c.object.started)
 		c.object.begun_ms = link_now_ms();
@@ -400,7 +400,7 @@ last_word(client &c, int code, int most_ms)
 	int timeout_ms = l.timeout_ms;
 
 	memcpy(why, c.why, sizeof(why));
-	if (l.interrupted != 0) {
+	if (link_interrupted(l)) {
 		l.cutoff_ms = link_now_ms() + LINK_GRACE_MS;
 		most_ms = LINK_GRACE_MS;
 	}

@@ -530,12 +530,25 @@ wait_for(link_state &l, short events, int64_t deadline)
 		int n = poll(p, p[1].fd >= 0 ? 2 : 1, left > 0 ? (int)left : 0);
 		if (n < 0 && errno == EINTR)
 			continue;
-		if (n > 0 && p[1].fd >= 0 && (p[1].revents & POLLIN) != 0) {
+		/*
+		 * A signal whose handler ran after poll looked at the pipe
+		 * counts as much as one it saw.
+		 */
+		if ((n > 0 && p[1].fd >= 0 && (p[1].revents & POLLIN) != 0) ||
+		    (signal_caught != 0 && l.interrupted == 0)) {
 			noticed(l);
 			continue;
 		}
 		return n;
 	}
+}
+
+bool
+link_interrupted(link_state &l)
+{
+	if (signal_caught != 0 && l.interrupted == 0)
+		noticed(l);
+	return l.interrupted != 0;
 }
 
 /* The end of a wait that found nothing. */

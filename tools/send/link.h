@@ -117,6 +117,13 @@ int link_signal();
 const char *link_signal_name(int sig);
 bool link_wait_input(int fd);
 
+/*
+ * Whether a signal has come, noticed now if no wait has seen it yet: the
+ * check before each new request, however the signal fell between the
+ * waits.
+ */
+bool link_interrupted(link_state &l);
+
 /* Milliseconds on the monotonic clock. */
 int64_t link_now_ms();
 
