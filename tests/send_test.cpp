@@ -1222,3 +1222,38 @@ TEST(SendInterrupted, WaitingForInputOnASerialLine)
 	close(line);
 	close(master);
 }
+
+/*
+ * A descriptor handed over blocking, whose device stops reading in the
+ * middle of a packet: the write cannot be bounded, but a second signal
+ * ends it.
+ */
+TEST(SendInterrupted, SecondSignalEndsABlockedWrite)
+{
+	int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+	ASSERT_GE(master, 0);
+	ASSERT_EQ(grantpt(master), 0);
+	ASSERT_EQ(unlockpt(master), 0);
+	int line = open(ptsname(master), O_RDWR | O_NOCTTY);
+	ASSERT_GE(line, 0);
+	struct termios t;
+	ASSERT_EQ(tcgetattr(line, &t), 0);
+	cfmakeraw(&t);
+	ASSERT_EQ(tcsetattr(line, TCSANOW, &t), 0);
+	Child child = start_send({ "fd:" + std::to_string(line) }, long_memo);
+	close(line);
+	std::string connect = read_request(master);
+	EXPECT_EQ(printable(connect.substr(0, 1)), "\\x80");
+	write_all(master, connected(65535));
+	/* The PUT fills the line and its write blocks. */
+	std::this_thread::sleep_for(std::chrono::milliseconds(300));
+	kill(child.pid, SIGINT);
+	std::this_thread::sleep_for(std::chrono::milliseconds(300));
+	kill(child.pid, SIGINT);
+	RunResult r = finish_send(child);
+	close(master);
+	EXPECT_EQ(r.status, 128 + SIGINT);
+	EXPECT_EQ(r.err,
+	    "fmt-send: interrupted by SIGINT during object 1\n"
+	    "fmt-send: no object was delivered\n");
+}

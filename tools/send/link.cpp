@@ -494,17 +494,21 @@ link_wait_input(int fd)
 }
 
 /*
- * A signal has come: the step under way may end within a short while (a
- * device answers at once, or not for as long as its user takes), then
- * the transfer stops.  A second signal stops it at once.
+ * The signals that came since the last look.  At the first, the step
+ * under way may still end within a short while (a device answers at once,
+ * or not for as long as its user takes), then the transfer stops; a
+ * second stops it at once.
  */
 static void
-noticed(link_state &l)
+look(link_state &l)
 {
 	char drain[64];
+	bool came = false;
 
 	while (read(signal_pipe[0], drain, sizeof(drain)) > 0)
-		continue;
+		came = true;
+	if (signal_caught == 0 || (!came && l.interrupted != 0))
+		return;
 	int64_t now = link_now_ms();
 	if (l.interrupted == 0) {
 		l.interrupted = signal_caught;
@@ -536,7 +540,7 @@ wait_for(link_state &l, short events, int64_t deadline)
 		 */
 		if ((n > 0 && p[1].fd >= 0 && (p[1].revents & POLLIN) != 0) ||
 		    (signal_caught != 0 && l.interrupted == 0)) {
-			noticed(l);
+			look(l);
 			continue;
 		}
 		return n;
@@ -546,8 +550,7 @@ wait_for(link_state &l, short events, int64_t deadline)
 bool
 link_interrupted(link_state &l)
 {
-	if (signal_caught != 0 && l.interrupted == 0)
-		noticed(l);
+	look(l);
 	return l.interrupted != 0;
 }
 
@@ -582,15 +585,24 @@ link_write(link_state &l, const void *data, size_t n)
 		ssize_t w = l.is_socket
 		    ? send(l.fd, p, n, MSG_NOSIGNAL | MSG_DONTWAIT)
 		    : write(l.fd, p, n);
+		/*
+		 * A descriptor handed over blocking can hold a write for as
+		 * long as its device takes nothing, and a signal cuts it
+		 * short: once past the cut-off (at a second signal) it ends.
+		 */
+		int error = w < 0 ? errno : 0;
+		bool cut = (w > 0 || error == EINTR) && link_interrupted(l) &&
+		    link_now_ms() >= l.cutoff_ms;
 		if (w > 0) {
 			p += w;
 			n -= (size_t)w;
 			deadline = link_now_ms() + l.timeout_ms;
-			continue;
 		}
-		if (w < 0 && errno == EINTR)
+		if (cut && n > 0)
+			return LINK_INTERRUPTED;
+		if (w > 0 || error == EINTR)
 			continue;
-		if (w < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+		if (error == EAGAIN || error == EWOULDBLOCK) {
 			int ready = wait_for(l, POLLOUT, deadline);
 			if (ready == 0)
 				return idle(l);
@@ -598,7 +610,7 @@ link_write(link_state &l, const void *data, size_t n)
 				return failed(l, errno);
 			continue;
 		}
-		return failed(l, w < 0 ? errno : EIO);
+		return failed(l, w < 0 ? error : EIO);
 	}
 	return LINK_OK;
 }
