@@ -1,0 +1,110 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
+/*
+ * The loadable half of -i: everything that needs libical, behind one C
+ * entry point that vcal_run finds by name.  The module carries its own
+ * copy of the object stream code, so that the programs themselves need
+ * export nothing to it.
+ */
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "objstream.h"
+#include "vcal.h"
+
+/* All of a descriptor's bytes, or false with errno set. */
+static bool
+read_all(int fd, std::string &text)
+{
+	char block[65536];
+	ssize_t n;
+
+	while ((n = obj_read(fd, block, sizeof(block))) > 0)
+		text.append(block, (size_t)n);
+	return n == 0;
+}
+
+/* A line on standard error, its control bytes shown as escapes. */
+static void
+say(const std::string &line)
+{
+	fprintf(stderr, "%s: %s\n", obj_name(), obj_shown(line.c_str()));
+}
+
+static int
+run(vcal_kind kind, const char *path, bool lossy)
+{
+	std::string text;
+	std::string input = path != nullptr ? std::string("`") + path + "'"
+					    : std::string("standard input");
+
+	if (path == nullptr) {
+		if (!read_all(STDIN_FILENO, text))
+			obj_fatal("cannot read standard input: %s",
+			    strerror(errno));
+	} else {
+		int fd = open(path, O_RDONLY | O_CLOEXEC);
+		if (fd < 0)
+			obj_fatal("cannot open `%s': %s", obj_shown(path),
+			    strerror(errno));
+		if (!read_all(fd, text))
+			obj_fatal("cannot read `%s': %s", obj_shown(path),
+			    strerror(errno));
+		close(fd);
+	}
+
+	std::vector<vcal_object> objects;
+	std::string fault;
+	if (!vcal_convert(text, kind, objects, fault)) {
+		say(input + " " + fault);
+		return 1;
+	}
+
+	/* Every loss is named, whether the object goes out or not. */
+	int lossy_objects = 0;
+	for (const vcal_object &o : objects) {
+		lossy_objects += !o.losses.empty();
+		for (const vcal_loss &l : o.losses)
+			say(o.ref + ": cannot carry " + l.what +
+			    (lossy ? ": " + l.near : std::string()));
+	}
+	if (lossy_objects > 0 && !lossy) {
+		say("nothing written: " + std::to_string(lossy_objects) +
+		    (kind == VCAL_EVENTS ? " event" : " to-do") +
+		    (lossy_objects > 1 ? "s hold" : " holds") +
+		    " what vCalendar 1.0 cannot say; -l writes what it can");
+		return 1;
+	}
+
+	const uint32_t creator =
+	    kind == VCAL_EVENTS ? hdr_code("date") : hdr_code("todo");
+	for (const vcal_object &o : objects) {
+		if (!o.written)
+			continue;
+		if (o.named)
+			hdr_name(o.name.data(), (int)o.name.size());
+		hdr_creator(creator);
+		hdr_payload(o.payload.data(), o.payload.size());
+	}
+	return obj_finish();
+}
+
+extern "C" int
+fmt_vcal_run(const char *progname, int kind, const char *path, int lossy)
+{
+	char *argv[] = { const_cast<char *>(progname), nullptr };
+
+	obj_start(1, argv, progname);
+	try {
+		return run(kind == VCAL_TODOS ? VCAL_TODOS : VCAL_EVENTS, path,
+		    lossy != 0);
+	} catch (const std::bad_alloc &) {
+		obj_fatal("out of memory");
+	}
+}
