@@ -1021,6 +1021,157 @@ note_versit_error(char *message)
 		versit_errors += message;
 }
 
+void components_of(icalcomponent *root, icalcomponent_kind want,
+    std::vector<icalcomponent *> &comps);
+
+/* The text of a versit property, "" when it has none. */
+std::string
+versit_text(VObject *o)
+{
+	std::string s;
+	if (o == nullptr)
+		return s;
+	if (vObjectValueType(o) == VCVT_STRINGZ) {
+		s = vObjectStringZValue(o);
+	} else if (vObjectValueType(o) == VCVT_USTRINGZ) {
+		char *t = fakeCString(vObjectUStringZValue(o));
+		if (t != nullptr)
+			s = t;
+		deleteStr(t);
+	}
+	return s;
+}
+
+std::string
+versit_part(VObject *o, const char *name)
+{
+	return versit_text(isAPropertyOf(o, name));
+}
+
+/* The components of one kind of a versit calendar, in their order. */
+std::vector<VObject *>
+versit_components(VObject *calendar, const char *name)
+{
+	std::vector<VObject *> v;
+	VObjectIterator i;
+	initPropIterator(&i, calendar);
+	while (moreIteration(&i)) {
+		VObject *o = nextVObject(&i);
+		if (strcmp(vObjectName(o), name) == 0)
+			v.push_back(o);
+	}
+	return v;
+}
+
+/*
+ * What libical's conversion of vCalendar 1.0 gets wrong, put right from
+ * the versit objects: it drops every AALARM without a sound, which is how
+ * devices write them.  The alarms are made again from their versit
+ * parts; a time that cannot be read becomes a line libical could not
+ * read, so that it is named.  (The floating times of alarms, COMPLETED
+ * and a rule's end it takes as the local time of TZ and turns into UTC,
+ * which comes back as the same local time.)
+ */
+void
+versit_mend(VObject *o, icalcomponent *comp)
+{
+	std::vector<icalcomponent *> made;
+	for (icalcomponent *a =
+		 icalcomponent_get_first_component(comp, ICAL_VALARM_COMPONENT);
+	     a != nullptr;
+	     a = icalcomponent_get_next_component(comp, ICAL_VALARM_COMPONENT))
+		made.push_back(a);
+	for (icalcomponent *a : made) {
+		icalcomponent_remove_component(comp, a);
+		icalcomponent_free(a);
+	}
+
+	VObjectIterator i;
+	initPropIterator(&i, o);
+	while (moreIteration(&i)) {
+		VObject *p = nextVObject(&i);
+		const char *name = vObjectName(p);
+		icalproperty_action action;
+		if (strcmp(name, "AALARM") == 0)
+			action = ICAL_ACTION_AUDIO;
+		else if (strcmp(name, "DALARM") == 0)
+			action = ICAL_ACTION_DISPLAY;
+		else if (strcmp(name, "PALARM") == 0)
+			action = ICAL_ACTION_PROCEDURE;
+		else if (strcmp(name, "MALARM") == 0)
+			action = ICAL_ACTION_EMAIL;
+		else
+			continue;
+		std::string run = versit_part(p, "RUNTIME");
+		icaltriggertype t = {};
+		t.time = icaltime_from_string(run.c_str());
+		if (icaltime_is_null_time(t.time)) {
+			std::string why =
+			    std::string(name) + " at `" + run + "'";
+			icalcomponent_add_property(comp,
+			    icalproperty_new_xlicerror(why.c_str()));
+			continue;
+		}
+		icalcomponent *a = icalcomponent_new(ICAL_VALARM_COMPONENT);
+		icalcomponent_add_property(a, icalproperty_new_action(action));
+		icalcomponent_add_property(a, icalproperty_new_trigger(t));
+		std::string snooze = versit_part(p, "SNOOZETIME");
+		std::string count = versit_part(p, "REPEATCOUNT");
+		if (!snooze.empty() && atoi(count.c_str()) > 0) {
+			icalcomponent_add_property(a,
+			    icalproperty_new_duration(
+				icaldurationtype_from_string(snooze.c_str())));
+			icalcomponent_add_property(a,
+			    icalproperty_new_repeat(atoi(count.c_str())));
+		}
+		std::string text = versit_part(p, "DISPLAYSTRING");
+		if (!text.empty())
+			icalcomponent_add_property(a,
+			    icalproperty_new_description(text.c_str()));
+		icalcomponent_add_component(comp, a);
+	}
+
+	/* The encodings it decoded, it also reports as unsupported. */
+	std::vector<icalproperty *> noise;
+	for (icalproperty *e = icalcomponent_get_first_property(comp,
+		 ICAL_XLICERROR_PROPERTY);
+	     e != nullptr; e = icalcomponent_get_next_property(comp,
+			       ICAL_XLICERROR_PROPERTY)) {
+		const char *why = icalproperty_get_xlicerror(e);
+		if (why != nullptr &&
+		    (strcmp(why, "Unsupported vCal property: ENCODING") == 0 ||
+			strcmp(why, "Unsupported vCal property: CHARSET") == 0))
+			noise.push_back(e);
+	}
+	for (icalproperty *e : noise) {
+		icalcomponent_remove_property(comp, e);
+		icalproperty_free(e);
+	}
+}
+
+/* Each component of a converted calendar mended from its versit object. */
+void
+versit_mend_all(VObject *calendar, icalcomponent *converted)
+{
+	static const struct {
+		const char *name;
+		icalcomponent_kind kind;
+	} kinds[] = { { "VEVENT", ICAL_VEVENT_COMPONENT },
+		{ "VTODO", ICAL_VTODO_COMPONENT } };
+
+	for (const auto &k : kinds) {
+		std::vector<VObject *> from =
+		    versit_components(calendar, k.name);
+		std::vector<icalcomponent *> to;
+		components_of(converted, k.kind, to);
+		/* Paired by their order, so only when none went missing. */
+		if (from.size() != to.size())
+			continue;
+		for (size_t i = 0; i < from.size(); i++)
+			versit_mend(from[i], to[i]);
+	}
+}
+
 /*
  * The calendars of an input: iCalendar's parser first; a calendar that
  * says it is vCalendar 1.0 goes to libical's versit reader, whose
@@ -1077,8 +1228,10 @@ parse(const std::string &text, std::vector<icalcomponent *> &calendars,
 	}
 	for (VObject *o = list; o != nullptr; o = nextVObjectInList(o)) {
 		icalcomponent *c = icalvcal_convert(o);
-		if (c != nullptr)
+		if (c != nullptr) {
+			versit_mend_all(o, c);
 			calendars.push_back(c);
+		}
 	}
 	cleanVObjects(list);
 	cleanStrTbl();
