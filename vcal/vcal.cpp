@@ -290,12 +290,13 @@ struct conversion {
 };
 
 void
-lose(conversion &c, std::string what, std::string near = "left out")
+lose(conversion &c, const std::string &what, std::string near = "left out")
 {
+	std::string said = "cannot carry " + what;
 	for (const vcal_loss &l : c.obj->losses)
-		if (l.what == what)
+		if (l.what == said)
 			return;
-	c.obj->losses.push_back({ std::move(what), std::move(near) });
+	c.obj->losses.push_back({ std::move(said), std::move(near) });
 }
 
 std::string
@@ -783,7 +784,9 @@ convert_component(conversion &c, vcal_kind kind)
 		c.start_zone = t.zone;
 	}
 	if (kind == VCAL_EVENTS && !c.start.set) {
-		lose(c, "no start (DTSTART)");
+		/* An event is when it is: without a start, there is none. */
+		c.obj->losses.push_back(
+		    { "has no start (DTSTART)", "left out" });
 		c.obj->written = false;
 	}
 
@@ -976,6 +979,13 @@ convert_component(conversion &c, vcal_kind kind)
 		case ICAL_RRULE_PROPERTY:
 		case ICAL_EXDATE_PROPERTY:
 		case ICAL_DURATION_PROPERTY:
+		case ICAL_RECURRENCEID_PROPERTY:
+			break;
+		case ICAL_XLICERROR_PROPERTY:
+			/* An empty value, which carries nothing anyway. */
+			if (strncmp(icalproperty_get_xlicerror(p),
+				"No value for ", 13) != 0)
+				lose(c, loss_name(p));
 			break;
 		case ICAL_DTEND_PROPERTY:
 			if (kind != VCAL_EVENTS)
@@ -1313,10 +1323,6 @@ vcal_convert(std::string_view input, vcal_kind kind,
 		    ICAL_RECURRENCEID_PROPERTY);
 		if (rid == nullptr)
 			continue;
-		std::vector<vcal_loss> &losses = objects[i].losses;
-		for (size_t k = 0; k < losses.size(); k++)
-			if (losses[k].what.starts_with("RECURRENCE-ID"))
-				losses.erase(losses.begin() + (long)k--);
 		if (icalproperty_get_first_parameter(rid,
 			ICAL_RANGE_PARAMETER) != nullptr)
 			lose(convs[i],

@@ -25,7 +25,7 @@ enum vcal_kind { VCAL_EVENTS, VCAL_TODOS };
 
 /* Something a component holds that its object cannot carry. */
 struct vcal_loss {
-	std::string what; /* what it is, with the input's own text */
+	std::string what; /* "cannot carry" and what, in the input's words */
 	std::string near; /* what the object holds instead ("left out") */
 };
 

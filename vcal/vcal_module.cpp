@@ -71,7 +71,7 @@ run(vcal_kind kind, const char *path, bool lossy)
 	for (const vcal_object &o : objects) {
 		lossy_objects += !o.losses.empty();
 		for (const vcal_loss &l : o.losses)
-			say(o.ref + ": cannot carry " + l.what +
+			say(o.ref + ": " + l.what +
 			    (lossy ? ": " + l.near : std::string()));
 	}
 	if (lossy_objects > 0 && !lossy) {
