@@ -213,6 +213,9 @@ seen_in_input(icalcomponent *c, icalcomponent *calendar)
 	s.summary = text_of(c, ICAL_SUMMARY_PROPERTY);
 	s.location = text_of(c, ICAL_LOCATION_PROPERTY);
 	s.categories = categories_of(c);
+	/* A to-do of no category is filed as fmt-todo files it. */
+	if (todo && s.categories.empty())
+		s.categories = "X-Unfiled";
 	/* A day's event without an end lasts that day. */
 	if (!todo && start.is_date && icaltime_is_null_time(end))
 		end = icaltime_add(start, icaldurationtype_from_int(86400));
