@@ -659,6 +659,38 @@ TEST(VersitIn, SameInstantsAndTexts)
 }
 
 /*
+ * libical's versit reader never returns from some malformed
+ * quoted-printable: such values reach it mended, and lines it would
+ * misread do not reach it at all.
+ */
+TEST(VersitIn, MalformedQuotedPrintableMendedOrRefused)
+{
+	std::string head = "BEGIN:VCALENDAR\r\nVERSION:1.0\r\nBEGIN:VEVENT\r\n"
+			   "DTSTART:20240601T120000\r\n";
+	std::string tail = "END:VEVENT\r\nEND:VCALENDAR\r\n";
+	RunResult r = convert("fmt-date",
+	    head +
+		"SUMMARY;ENCODING=QUOTED-PRINTABLE;CHARSET=UTF-8:x=K3 y=c3=b8 "
+		"z=\r\n=3D\r\n" +
+		tail,
+	    HERE);
+	ASSERT_EQ(r.status, 0) << r.err;
+	std::vector<Got> got = objects_of(r.out);
+	ASSERT_EQ(got.size(), 1u);
+	use_zone(HERE);
+	EXPECT_EQ(seen_in_object(got[0].payload, false).summary,
+	    "x=K3 y\xC3\xB8 z=");
+
+	r = convert("fmt-date", head + "SUMMARY;ENCODING=\x81:x\r\n" + tail,
+	    HERE);
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(r.out, "");
+	EXPECT_EQ(r.err,
+	    "fmt-date: standard input cannot be read as vCalendar 1.0: line 5 "
+	    "is not a property\n");
+}
+
+/*
  * Converted in two zones, the objects name the same instants (floating
  * times, the same wall-clock time anywhere, are no instants).
  */

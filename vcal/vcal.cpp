@@ -36,6 +36,13 @@ constexpr size_t QP_LINE = 76; /* the longest line of quoted-printable */
 const char *const weekday_names[] = { "SU", "MO", "TU", "WE", "TH", "FR",
 	"SA" };
 
+/* A text libical may give as a null pointer, for an odd input. */
+const char *
+or_empty(const char *s)
+{
+	return s != nullptr ? s : "";
+}
+
 /* Days since 1970-01-01 of a day of the proleptic Gregorian calendar. */
 long
 days_from_civil(long y, int m, int d)
@@ -302,7 +309,7 @@ lose(conversion &c, const std::string &what, std::string near = "left out")
 std::string
 property_text(icalproperty *p)
 {
-	std::string s = icalproperty_get_property_name(p);
+	std::string s = or_empty(icalproperty_get_property_name(p));
 	char *v = icalproperty_get_value_as_string_r(p);
 	if (v != nullptr) {
 		s += ':';
@@ -325,7 +332,7 @@ property_time(conversion &c, icalproperty *p)
 	    icalproperty_get_first_parameter(p, ICAL_TZID_PARAMETER);
 	if (tzid != nullptr && t.zone == nullptr && !t.is_date) {
 		std::string what = "the time zone ";
-		what += icalparameter_get_tzid(tzid);
+		what += or_empty(icalparameter_get_tzid(tzid));
 		what += " (unknown)";
 		lose(c, what, "its times taken as local time");
 	}
@@ -391,7 +398,8 @@ rule_text(const conversion &c, const icalrecurrencetype &r, std::string &rule,
 	    r.freq != ICAL_WEEKLY_RECURRENCE &&
 	    r.freq != ICAL_MONTHLY_RECURRENCE &&
 	    r.freq != ICAL_YEARLY_RECURRENCE) {
-		why = std::string("FREQ=") + icalrecur_freq_to_string(r.freq);
+		why = std::string("FREQ=") +
+		    or_empty(icalrecur_freq_to_string(r.freq));
 		return false;
 	}
 	if (BY_COUNT(r, by_second) > 0 || BY_COUNT(r, by_minute) > 0 ||
@@ -698,9 +706,9 @@ loss_name(icalproperty *p)
 		return "an exception rule (EXRULE)";
 	case ICAL_XLICERROR_PROPERTY:
 		return std::string("a line libical cannot read: ") +
-		    icalproperty_get_xlicerror(p);
+		    or_empty(icalproperty_get_xlicerror(p));
 	default:
-		return icalproperty_get_property_name(p);
+		return or_empty(icalproperty_get_property_name(p));
 	}
 }
 
@@ -983,7 +991,7 @@ convert_component(conversion &c, vcal_kind kind)
 			break;
 		case ICAL_XLICERROR_PROPERTY:
 			/* An empty value, which carries nothing anyway. */
-			if (strncmp(icalproperty_get_xlicerror(p),
+			if (strncmp(or_empty(icalproperty_get_xlicerror(p)),
 				"No value for ", 13) != 0)
 				lose(c, loss_name(p));
 			break;
@@ -1015,8 +1023,8 @@ convert_component(conversion &c, vcal_kind kind)
 		if (icalcomponent_isa(sub) != ICAL_VALARM_COMPONENT)
 			lose(c,
 			    std::string("a ") +
-				icalcomponent_kind_to_string(
-				    icalcomponent_isa(sub)) +
+				or_empty(icalcomponent_kind_to_string(
+				    icalcomponent_isa(sub))) +
 				" inside it");
 }
 
@@ -1182,6 +1190,122 @@ versit_mend_all(VObject *calendar, icalcomponent *converted)
 	}
 }
 
+bool
+holds_nocase(std::string_view s, std::string_view what)
+{
+	for (size_t i = 0; i + what.size() <= s.size(); i++) {
+		size_t k = 0;
+		while (k < what.size() &&
+		    (s[i + k] == what[k] ||
+			(s[i + k] >= 'a' && s[i + k] <= 'z' &&
+			    s[i + k] - 'a' + 'A' == what[k])))
+			k++;
+		if (k == what.size())
+			return true;
+	}
+	return false;
+}
+
+bool
+hex_digit(char c)
+{
+	return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') ||
+	    (c >= 'a' && c <= 'f');
+}
+
+/* What may stand in a property's name and parameters. */
+bool
+head_char(char c)
+{
+	return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+	    (c >= '0' && c <= '9') || c == '-' || c == '_' || c == ';' ||
+	    c == '=' || c == '.' || c == ',' || c == '/' || c == '+';
+}
+
+/*
+ * libical's versit reader is the least sure-footed part of the way in:
+ * on a quoted-printable '=' that two digits or capitals A to F do not
+ * follow, or on the byte 0xFF, it never comes back and grows
+ * its memory all the while, and what it makes of a line that is not a
+ * property depends on what came before.  So it gets only plain lines: a
+ * name and parameters of letters, digits and -_;=.,/+ up to the ':', a
+ * value to the line's end, continued by a line that a blank begins
+ * (folding) or, in quoted-printable, after a soft break; anything else is
+ * refused, with its line.  In quoted-printable, hex digits in small
+ * letters are given to it in capitals, and an '=' that two hex digits do
+ * not follow (nor the line's end) can only stand for itself and is given
+ * as =3D.
+ */
+bool
+versit_safe(const std::string &text, std::string &out, std::string &fault)
+{
+	bool qp = false, soft = false, any = false;
+	size_t i = 0;
+	int number = 0;
+
+	out.clear();
+	out.reserve(text.size());
+	while (i < text.size()) {
+		size_t eol = text.find_first_of("\r\n", i);
+		if (eol == std::string::npos)
+			eol = text.size();
+		std::string_view line(text.data() + i, eol - i);
+		number++;
+		size_t value = 0;
+		if (line.find('\xFF') != std::string_view::npos) {
+			fault = "line " + std::to_string(number) +
+			    " holds the byte 0xFF";
+			return false;
+		}
+		bool continued = any &&
+		    (soft ||
+			(!line.empty() && (line[0] == ' ' || line[0] == '\t')));
+		if (!continued && !line.empty()) {
+			size_t colon = line.find(':');
+			size_t k = 0;
+			while (
+			    k < line.size() && k != colon && head_char(line[k]))
+				k++;
+			if (colon == std::string_view::npos || k != colon ||
+			    colon == 0) {
+				fault = "line " + std::to_string(number) +
+				    " is not a property";
+				return false;
+			}
+			qp = holds_nocase(line.substr(0, colon),
+			    "QUOTED-PRINTABLE");
+			value = colon + 1;
+			any = true;
+		}
+		for (size_t k = 0; k < line.size(); k++) {
+			out += line[k];
+			if (!qp || k < value || line[k] != '=' ||
+			    k + 1 == line.size())
+				continue;
+			/* Two hex digits, in capitals; else the '=' itself. */
+			if (k + 2 < line.size() && hex_digit(line[k + 1]) &&
+			    hex_digit(line[k + 2])) {
+				for (int n = 0; n < 2; n++) {
+					char d = line[++k];
+					out += d >= 'a' && d <= 'f'
+					    ? (char)(d - 'a' + 'A')
+					    : d;
+				}
+			} else {
+				out += "3D";
+			}
+		}
+		soft = qp && !line.empty() && line.back() == '=' &&
+		    (continued || line.size() > value);
+		i = eol;
+		if (i < text.size() && text[i] == '\r')
+			out += text[i++];
+		if (i < text.size() && text[i] == '\n')
+			out += text[i++];
+	}
+	return true;
+}
+
 /*
  * The calendars of an input: iCalendar's parser first; a calendar that
  * says it is vCalendar 1.0 goes to libical's versit reader, whose
@@ -1227,7 +1351,12 @@ parse(const std::string &text, std::vector<icalcomponent *> &calendars,
 
 	versit_errors.clear();
 	registerMimeErrorHandler(note_versit_error);
-	VObject *list = Parse_MIME(text.data(), (unsigned long)text.size());
+	std::string safe;
+	if (!versit_safe(text, safe, fault)) {
+		fault = "cannot be read as vCalendar 1.0: " + fault;
+		return false;
+	}
+	VObject *list = Parse_MIME(safe.data(), (unsigned long)safe.size());
 	if (list == nullptr || !versit_errors.empty()) {
 		if (list != nullptr)
 			cleanVObjects(list);

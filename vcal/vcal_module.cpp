@@ -59,9 +59,26 @@ run(vcal_kind kind, const char *path, bool lossy)
 		close(fd);
 	}
 
+	/*
+	 * libical tells standard error of what it meets in a malformed file,
+	 * in its source's file and line; what it means reaches the user as a
+	 * fault or a loss, in words of this program's.
+	 */
 	std::vector<vcal_object> objects;
 	std::string fault;
-	if (!vcal_convert(text, kind, objects, fault)) {
+	fflush(stderr);
+	int saved = dup(STDERR_FILENO);
+	int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+	if (saved >= 0 && null >= 0)
+		dup2(null, STDERR_FILENO);
+	bool read = vcal_convert(text, kind, objects, fault);
+	if (saved >= 0 && null >= 0)
+		dup2(saved, STDERR_FILENO);
+	if (saved >= 0)
+		close(saved);
+	if (null >= 0)
+		close(null);
+	if (!read) {
 		say(input + " " + fault);
 		return 1;
 	}
