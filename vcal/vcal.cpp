@@ -114,23 +114,40 @@ struct vtime {
 	std::string text;
 };
 
-/* The text of a wall-clock time: YYYYMMDD, or YYYYMMDDThhmmss. */
+/* n decimal digits of v, zero-padded. */
+void
+put_digits(char *p, long v, int n)
+{
+	while (n-- > 0) {
+		p[n] = (char)('0' + v % 10);
+		v /= 10;
+	}
+}
+
+/*
+ * The text of a wall-clock time: YYYYMMDD, or YYYYMMDDThhmmss.  The
+ * digits are put by hand: a calendar's every time comes through here.
+ */
 bool
 vtime_text(vtime &v)
 {
-	char buf[32];
+	char buf[15];
 	long year = v.tm.tm_year + 1900L;
 
 	if (year < 0 || year > 9999)
 		return false;
-	if (v.date)
-		snprintf(buf, sizeof(buf), "%04ld%02d%02d", year,
-		    v.tm.tm_mon + 1, v.tm.tm_mday);
-	else
-		snprintf(buf, sizeof(buf), "%04ld%02d%02dT%02d%02d%02d", year,
-		    v.tm.tm_mon + 1, v.tm.tm_mday, v.tm.tm_hour, v.tm.tm_min,
-		    v.tm.tm_sec);
-	v.text = buf;
+	put_digits(buf, year, 4);
+	put_digits(buf + 4, v.tm.tm_mon + 1, 2);
+	put_digits(buf + 6, v.tm.tm_mday, 2);
+	if (v.date) {
+		v.text.assign(buf, 8);
+		return true;
+	}
+	buf[8] = 'T';
+	put_digits(buf + 9, v.tm.tm_hour, 2);
+	put_digits(buf + 11, v.tm.tm_min, 2);
+	put_digits(buf + 13, v.tm.tm_sec, 2);
+	v.text.assign(buf, 15);
 	return true;
 }
 
@@ -200,6 +217,25 @@ plain_text(std::string_view s)
 	return true;
 }
 
+/* A property line of a value that needs no quoting. */
+void
+put_line(std::string &out, std::string_view head, std::string_view value)
+{
+	out += head;
+	out += value;
+	out += "\r\n";
+}
+
+/* A byte as quoted-printable writes it: =XX. */
+size_t
+put_hex(char *p, unsigned char c)
+{
+	p[0] = '=';
+	p[1] = "0123456789ABCDEF"[c >> 4];
+	p[2] = "0123456789ABCDEF"[c & 0xF];
+	return 3;
+}
+
 /*
  * A property line: NAME, its value, CR LF.  A value that is not plain
  * printable ASCII goes as quoted-printable UTF-8, its line ends as
@@ -216,6 +252,7 @@ put_property(std::string &out, std::string_view name, std::string_view value)
 		return;
 	}
 	out += ";CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:";
+	out.reserve(out.size() + 3 * value.size() + value.size() / 24 + 2);
 	size_t line = name.size() +
 	    sizeof(";CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:") - 1;
 	for (size_t i = 0; i < value.size(); i++) {
@@ -233,8 +270,7 @@ put_property(std::string &out, std::string_view name, std::string_view value)
 		} else if (c == '=' || c < 0x20 || c > 0x7E ||
 		    ((c == ' ' || c == '\t') && i + 1 == value.size())) {
 			/* White space that ends the value would be lost. */
-			snprintf(piece, sizeof(piece), "=%02X", c);
-			n = 3;
+			n = put_hex(piece, c);
 		} else {
 			piece[0] = (char)c;
 			n = 1;
@@ -247,10 +283,8 @@ put_property(std::string &out, std::string_view name, std::string_view value)
 			 * A line that began with white space would read as a
 			 * folded one to a reader that unfolds first.
 			 */
-			if (c == ' ' || c == '\t') {
-				snprintf(piece, sizeof(piece), "=%02X", c);
-				n = 3;
-			}
+			if (c == ' ' || c == '\t')
+				n = put_hex(piece, c);
 		}
 		out.append(piece, n);
 		line += n;
@@ -320,14 +354,18 @@ property_text(icalproperty *p)
 }
 
 /*
- * A date or date-time property of the component, in the object's time.
- * A TZID that neither the file nor libical knows leaves the time floating:
- * that is named, and the time is written as it stands.
+ * A date or date-time property of the component, in the object's time,
+ * and the zone libical found for it.  A TZID that neither the file nor libical
+ * knows leaves the time floating: that is named, and the time is written as it
+ * stands.
  */
 vtime
-property_time(conversion &c, icalproperty *p)
+property_time(conversion &c, icalproperty *p,
+    const icaltimezone **zone = nullptr)
 {
 	icaltimetype t = icalproperty_get_datetime_with_component(p, c.comp);
+	if (zone != nullptr)
+		*zone = t.zone;
 	icalparameter *tzid =
 	    icalproperty_get_first_parameter(p, ICAL_TZID_PARAMETER);
 	if (tzid != nullptr && t.zone == nullptr && !t.is_date) {
@@ -786,10 +824,7 @@ convert_component(conversion &c, vcal_kind kind)
 	/* The start, and with it the zone that a rule's days belong to. */
 	p = icalcomponent_get_first_property(comp, ICAL_DTSTART_PROPERTY);
 	if (p != nullptr) {
-		c.start = property_time(c, p);
-		icaltimetype t =
-		    icalproperty_get_datetime_with_component(p, comp);
-		c.start_zone = t.zone;
+		c.start = property_time(c, p, &c.start_zone);
 	}
 	if (kind == VCAL_EVENTS && !c.start.set) {
 		/* An event is when it is: without a start, there is none. */
@@ -852,19 +887,19 @@ convert_component(conversion &c, vcal_kind kind)
 	if (kind == VCAL_EVENTS) {
 		out += "BEGIN:VEVENT\r\n";
 		if (c.start.set)
-			out += "DTSTART:" + c.start.text + "\r\n";
+			put_line(out, "DTSTART:", c.start.text);
 		/* A day's event ends with its day, as fmt-date writes it. */
 		bool one_day = c.start.date && end.set && end.date &&
 		    wall_seconds(end.tm) - wall_seconds(c.start.tm) <= 86400;
 		if (end.set && !one_day)
-			out += "DTEND:" + end.text + "\r\n";
+			put_line(out, "DTEND:", end.text);
 		put_property(out, "DESCRIPTION", text);
 	} else {
 		out += "BEGIN:VTODO\r\n";
 		put_property(out, "CATEGORIES",
 		    categories.empty() ? std::string("X-Unfiled") : categories);
 		if (due.set)
-			out += "DUE:" + due.text + "\r\n";
+			put_line(out, "DUE:", due.text);
 		icalproperty *done = icalcomponent_get_first_property(comp,
 		    ICAL_COMPLETED_PROPERTY);
 		put_status(c,
@@ -881,11 +916,11 @@ convert_component(conversion &c, vcal_kind kind)
 		    "\r\n";
 		put_property(out, "DESCRIPTION", text);
 		if (c.start.set)
-			out += "DTSTART:" + c.start.text + "\r\n";
+			put_line(out, "DTSTART:", c.start.text);
 		if (done != nullptr) {
 			vtime v = property_time(c, done);
 			if (v.set)
-				out += "COMPLETED:" + v.text + "\r\n";
+				put_line(out, "COMPLETED:", v.text);
 		}
 	}
 	if (c.has_summary)
@@ -945,7 +980,7 @@ convert_component(conversion &c, vcal_kind kind)
 		} else if (++rules > 1) {
 			lose(c, property_text(p) + " (a second rule)");
 		} else if (rule_text(c, icalproperty_get_rrule(p), rule, why)) {
-			out += "RRULE:" + rule + "\r\n";
+			put_line(out, "RRULE:", rule);
 		} else {
 			lose(c, property_text(p) + " (" + why + ")",
 			    "written as its first occurrence alone");
@@ -1407,7 +1442,7 @@ same_uid(icalcomponent *a, icalcomponent *b)
 
 bool
 vcal_convert(std::string_view input, vcal_kind kind,
-    std::vector<vcal_object> &objects, std::string &fault)
+    std::vector<vcal_object> &objects, std::string &fault, bool tidy)
 {
 	tzset();
 	objects.clear();
@@ -1470,13 +1505,18 @@ vcal_convert(std::string_view input, vcal_kind kind,
 	for (conversion &c : convs) {
 		std::string &out = c.obj->payload;
 		for (const std::string &x : c.exdates)
-			out += "EXDATE:" + x + "\r\n";
+			put_line(out, "EXDATE:", x);
 		out += kind == VCAL_EVENTS ? "END:VEVENT\r\n" : "END:VTODO\r\n";
 		out += "END:VCALENDAR\r\n";
 	}
 
+	/* Kept where they can still be reached: nothing lost, only left. */
+	static std::vector<icalcomponent *> kept;
 	for (icalcomponent *root : calendars)
-		icalcomponent_free(root);
+		if (tidy)
+			icalcomponent_free(root);
+		else
+			kept.push_back(root);
 	if (objects.empty()) {
 		fault =
 		    kind == VCAL_EVENTS ? "holds no event" : "holds no to-do";

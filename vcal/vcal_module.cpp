@@ -71,7 +71,7 @@ run(vcal_kind kind, const char *path, bool lossy)
 	int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
 	if (saved >= 0 && null >= 0)
 		dup2(null, STDERR_FILENO);
-	bool read = vcal_convert(text, kind, objects, fault);
+	bool read = vcal_convert(text, kind, objects, fault, false);
 	if (saved >= 0 && null >= 0)
 		dup2(saved, STDERR_FILENO);
 	if (saved >= 0)

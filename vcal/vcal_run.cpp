@@ -14,7 +14,7 @@ vcal_run(vcal_kind kind, const char *path, bool lossy)
 {
 #ifdef VCAL_MODULE
 	/* Found through the programs' run path, which points at it. */
-	void *module = dlopen(VCAL_MODULE, RTLD_NOW | RTLD_LOCAL);
+	void *module = dlopen(VCAL_MODULE, RTLD_LAZY | RTLD_LOCAL);
 	if (module == nullptr)
 		obj_fatal("-i needs %s, which cannot be loaded: %s",
 		    VCAL_MODULE, dlerror());
