@@ -15,7 +15,8 @@
 #include <cstring>
 
 #include "calarg.h"
-#include "objstream.h"
+#include "objwrite.h"
+#include "proc.h"
 
 static constexpr size_t DATE_LEN = CALARG_DATE_SIZE - 1;
 
@@ -144,8 +145,8 @@ calarg_date(const char *arg, char date[CALARG_DATE_SIZE])
 		bad("Bad date format\n");
 	case CALARG_BAD_CLOCK:
 		/* No fault of the argument: the machine's clock is wrong. */
-		obj_fatal("cannot take today's date: the clock is outside the "
-			  "years 0000 to 9999");
+		proc_fatal("cannot take today's date: the clock is outside the "
+			   "years 0000 to 9999");
 	}
 }
 

@@ -22,7 +22,7 @@
 #include <string>
 
 #include "objread.h"
-#include "objstream.h"
+#include "objwrite.h"
 
 [[noreturn]] static void
 fail(const char *what)
@@ -116,19 +116,19 @@ pass(const uint8_t *data, size_t size, size_t chunk, bool whole, size_t most,
 			seen += std::to_string(h.offset) + " ";
 			if (!rewrite)
 				break;
-			if (h.id == HDR_NAME) {
+			if (h.id == OBEX_HI_NAME) {
 				std::string text;
 				for (size_t i = 0; i < h.count; i += 2) {
 					writable &= h.bytes[3 + i] == 0;
 					text += (char)h.bytes[3 + i + 1];
 				}
 				hdr_name(text.data(), (int)text.size());
-			} else if (h.id == HDR_LENGTH) {
+			} else if (h.id == OBEX_HI_LENGTH) {
 				hdr_length(h.value);
-			} else if (h.id == HDR_CREATOR) {
+			} else if (h.id == OBEX_HI_CREATOR) {
 				hdr_creator(h.value);
 			} else if (h.count == 0) {
-				if (h.id == HDR_BODY)
+				if (h.id == OBEX_HI_BODY)
 					hdr_body("", 0);
 				else
 					hdr_end_of_body("", 0);
@@ -144,13 +144,13 @@ pass(const uint8_t *data, size_t size, size_t chunk, bool whole, size_t most,
 				fail("a piece that is not the stream's bytes");
 			left -= r.count;
 			pos += r.count;
-			if (rewrite && h.id == HDR_BODY)
+			if (rewrite && h.id == OBEX_HI_BODY)
 				hdr_body(r.data, (int)r.count);
 			else if (rewrite)
 				hdr_end_of_body(r.data, (int)r.count);
 			break;
 		case OBJREAD_END:
-			if (left != 0 || h.id != HDR_END_OF_BODY)
+			if (left != 0 || h.id != OBEX_HI_END_OF_BODY)
 				fail("an end before End of Body is whole");
 			seen += "end ";
 			break;

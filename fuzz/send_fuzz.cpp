@@ -23,9 +23,8 @@
 #include <string>
 #include <vector>
 
+#include "client.h"
 #include "objread.h"
-#include "objstream.h"
-#include "send.h"
 
 [[noreturn]] static void
 fail(const char *what)
@@ -72,14 +71,16 @@ u16(const std::string &s, size_t at)
 static void
 parse_alone(const uint8_t *data, size_t size)
 {
-	static send_session s;
+	static link_state l;
+	static client s;
 	for (size_t at = 0; at + 3 <= size;) {
 		size_t n = (size_t)data[at + 1] << 8 | data[at + 2];
 		if (n < 3 || n > size - at)
 			break;
 		std::vector<unsigned char> block(data + at, data + at + n);
-		send_init(s, -1, 1000, OBEX_PACKET_MAX);
-		if (!send_parse_response(s, block.data(), n, true) &&
+		link_init(l, -1, 1000);
+		client_init(s, l, OBEX_PACKET_MAX);
+		if (!client_parse_response(s, block.data(), n, true) &&
 		    s.why[0] == '\0')
 			fail("a malformed response without its reason");
 		at += n;
@@ -115,13 +116,15 @@ LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 		objects.size() };
 	static objread r;
 	objread_init_source(r, memory_read, &m);
-	static send_session s;
-	send_init(s, sv[0], 1000, ours);
+	static link_state l;
+	link_init(l, sv[0], 1000);
+	static client s;
+	client_init(s, l, ours);
 	bool ok = false;
-	if (send_connect(s)) {
+	if (client_connect(s)) {
 		objread_event first = objread_next(r, s.mtu);
-		ok = send_objects(s, r, first) == SEND_OK;
-		send_disconnect(s);
+		ok = client_put_objects(s, r, first) == CLIENT_OK;
+		client_disconnect(s);
 	}
 	if (ok != (s.delivered == 2))
 		fail("success without every object, or the reverse");
@@ -156,7 +159,7 @@ LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 			fail("a request whose length is wrong");
 		if (at > 0 && length > s.mtu)
 			fail("a request above the packet size");
-		std::string cid = std::string(1, (char)OBEX_CONNECTION_ID) +
+		std::string cid = std::string(1, (char)OBEX_HI_CONNECTION_ID) +
 		    (char)(s.cid >> 24) + (char)(s.cid >> 16) +
 		    (char)(s.cid >> 8) + (char)s.cid;
 		if (at > 0 && s.has_cid &&
@@ -164,8 +167,8 @@ LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 			fail("the Connection ID not first in a request's first "
 			     "packet alone");
 		/* A request ends with its final packet, or when refused. */
-		first_packet = (code & OBEX_FINAL) != 0 ||
-		    (k < answers.size() && answers[k] != OBEX_CONTINUE);
+		first_packet = (code & OBEX_FINAL_BIT) != 0 ||
+		    (k < answers.size() && answers[k] != OBEX_RESP_CONTINUE);
 		at += length;
 	}
 	return 0;

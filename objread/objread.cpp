@@ -6,30 +6,53 @@
  * before the header has arrived whole; everything else waits in the block
  * until it has.
  */
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
+#include "fd.h"
+#include "obex.h"
 #include "objread.h"
-#include "objstream.h"
+#include "proc.h"
 
-static constexpr const hdr_info *
-objread_lookup(int id)
+/*
+ * The headers an object may hold, and each one's place in it: always
+ * Name, Length, Creator ID, Body (repeated), End of Body.  0 marks those
+ * that no program writes; any other header is unknown here.
+ */
+static constexpr struct known {
+	int id;
+	int order;
+} known_headers[] = {
+	{ OBEX_HI_NAME, 1 },
+	{ OBEX_HI_DESCRIPTION, 0 },
+	{ OBEX_HI_LENGTH, 2 },
+	{ OBEX_HI_TIME, 0 },
+	{ OBEX_HI_CREATOR, 3 },
+	{ OBEX_HI_BODY, 4 },
+	{ OBEX_HI_END_OF_BODY, 5 },
+};
+
+static const known *
+lookup(int id)
 {
-	for (const hdr_info &h : hdr_table)
+	for (const known &h : known_headers)
 		if (h.id == id)
 			return &h;
 	return nullptr;
 }
 
 static const char *
-objread_order_name(int order)
+order_name(int order)
 {
-	for (const hdr_info &h : hdr_table)
+	for (const known &h : known_headers)
 		if (h.order == order)
-			return h.name;
+			return obex_header_name(h.id);
 	return "?";
 }
 
@@ -54,16 +77,10 @@ objread_fault(objread &r, uint64_t offset, const char *fmt, ...)
 	return OBJREAD_FAULT;
 }
 
-static unsigned
-objread_u16(const unsigned char *p)
-{
-	return (unsigned)p[0] << 8 | p[1];
-}
-
 static ssize_t
 objread_fd(void *context, void *buf, size_t count)
 {
-	return obj_read((int)(intptr_t)context, buf, count);
+	return fd_read((int)(intptr_t)context, buf, count);
 }
 
 void
@@ -80,6 +97,7 @@ objread_init_source(objread &r, objread_source source, void *context)
 	r.fault_offset = 0;
 	r.fault[0] = '\0';
 	r.error = 0;
+	r.path = nullptr;
 	r.start = r.end = 0;
 	r.base = 0;
 	r.eof = false;
@@ -96,6 +114,37 @@ void
 objread_init(objread &r, int fd)
 {
 	objread_init_source(r, objread_fd, (void *)(intptr_t)fd);
+}
+
+void
+objread_open(objread &r, const char *path)
+{
+	int fd = STDIN_FILENO;
+
+	if (path != nullptr && strcmp(path, "-") == 0)
+		path = nullptr;
+	if (path != nullptr && (fd = open(path, O_RDONLY)) < 0)
+		proc_fatal("cannot open `%s': %s", proc_shown(path),
+		    strerror(errno));
+	objread_init(r, fd);
+	r.path = path;
+}
+
+const char *
+objread_why(const objread &r)
+{
+	static char why[sizeof(r.fault) + 4 * 4096 + 256];
+
+	if (r.last == OBJREAD_FAULT)
+		snprintf(why, sizeof(why), "offset %" PRIu64 ": %s",
+		    r.fault_offset, r.fault);
+	else if (r.path != nullptr)
+		snprintf(why, sizeof(why), "cannot read `%s': %s",
+		    proc_shown(r.path), strerror(r.error));
+	else
+		snprintf(why, sizeof(why), "cannot read standard input: %s",
+		    strerror(r.error));
+	return why;
 }
 
 /*
@@ -190,59 +239,62 @@ objread_header_step(objread &r)
 	}
 
 	int id = r.buf[r.start];
-	const hdr_info *info = objread_lookup(id);
+	const known *info = lookup(id);
 	if (info == nullptr)
 		return objread_fault(r, at, "unknown header 0x%02X", id);
+	const char *name = obex_header_name(id);
 	if (info->order == 0)
 		return objread_fault(r, at, "unexpected %s header (0x%02X)",
-		    info->name, id);
-	if (info->order == r.order && id != HDR_BODY)
-		return objread_fault(r, at, "second %s header", info->name);
+		    name, id);
+	if (info->order == r.order && id != OBEX_HI_BODY)
+		return objread_fault(r, at, "second %s header", name);
 	if (info->order < r.order)
 		return objread_fault(r, at, "%s header after the %s header",
-		    info->name, objread_order_name(r.order));
+		    name, order_name(r.order));
 	if (r.order == 0)
 		r.payload = 0;
 
 	objread_header &h = r.header;
 	h.offset = at;
 	h.id = id;
-	h.name = info->name;
+	h.name = name;
 	h.value = 0;
 	h.bytes = nullptr;
-	if ((id & HDR_KIND_MASK) == HDR_KIND_QUAD) {
-		if ((got = objread_fill(r, 5)) <= 0) {
+	if (obex_size_known(id) == 1) {
+		/* Of these, an object holds only four-byte headers. */
+		size_t size = obex_header_size(r.buf + r.start);
+		if ((got = objread_fill(r, size)) <= 0) {
 			if (got < 0)
 				return OBJREAD_ERROR;
 			return objread_fault(r, at,
-			    "%s header needs 5 bytes, only %zu left",
-			    info->name, r.end - r.start);
+			    "%s header needs %zu bytes, only %zu left", name,
+			    size, r.end - r.start);
 		}
 		const unsigned char *p = r.buf + r.start;
-		h.length = 5;
-		h.count = 4;
-		h.value =
-		    (uint32_t)objread_u16(p + 1) << 16 | objread_u16(p + 3);
+		h.length = (unsigned)size;
+		h.count = size - 1;
+		h.value = obex_get32(p + 1);
 		h.bytes = p;
-		r.start += 5;
+		r.start += size;
 	} else {
 		/* A text holds at least its terminating zero. */
-		bool text = (id & HDR_KIND_MASK) == HDR_KIND_UNICODE;
+		bool text = (id & OBEX_KIND_MASK) == OBEX_KIND_UNICODE;
 		unsigned least = text ? 5 : 3;
 
-		if ((got = objread_fill(r, 3)) <= 0) {
+		if ((got = objread_fill(r, OBEX_BYTES_HEAD)) <= 0) {
 			if (got < 0)
 				return OBJREAD_ERROR;
 			return objread_fault(r, at,
 			    "%s header needs at least %u bytes, only %zu left",
-			    info->name, least, r.end - r.start);
+			    name, least, r.end - r.start);
 		}
-		unsigned length = objread_u16(r.buf + r.start + 1);
+		unsigned length = (unsigned)obex_header_size(r.buf + r.start);
 		if (length < least)
 			return objread_fault(r, at,
-			    "%s header's length %u is less than %u", info->name,
+			    "%s header's length %u is less than %u", name,
 			    length, least);
 		h.length = length;
+		unsigned value_size = length - (unsigned)OBEX_BYTES_HEAD;
 		if (text) {
 			if ((got = objread_fill(r, length)) <= 0) {
 				if (got < 0)
@@ -251,32 +303,32 @@ objread_header_step(objread &r)
 				return objread_fault(r, at,
 				    "%s header's length %u runs past the end "
 				    "of the input (%zu byte%s left)",
-				    info->name, length, left, plural(left));
+				    name, length, left, plural(left));
 			}
 			const unsigned char *p = r.buf + r.start;
-			if ((length - 3) % 2 != 0)
+			if (value_size % 2 != 0)
 				return objread_fault(r, at,
 				    "%s header's text has an odd length (%u "
 				    "byte%s)",
-				    info->name, length - 3, plural(length - 3));
+				    name, value_size, plural(value_size));
 			/* The last unit, both its bytes: 0x0100 is no end. */
 			if (p[length - 2] != 0 || p[length - 1] != 0)
 				return objread_fault(r, at,
 				    "%s header's text does not end in a zero",
-				    info->name);
-			h.count = length - 5;
+				    name);
+			h.count = value_size - 2; /* less the zero unit */
 			h.bytes = p;
 			r.start += length;
 		} else {
-			h.count = length - 3;
-			r.start += 3;
+			h.count = value_size;
+			r.start += OBEX_BYTES_HEAD;
 			r.in_data = true;
 			r.left = h.count;
 		}
 	}
 
 	r.order = info->order;
-	if (id == HDR_LENGTH) {
+	if (id == OBEX_HI_LENGTH) {
 		r.has_length = true;
 		r.length_offset = at;
 		r.length_value = h.value;
@@ -291,7 +343,7 @@ objread_step(objread &r, size_t most)
 		if (r.left > 0)
 			return objread_piece(r, most);
 		r.in_data = false;
-		if (r.header.id == HDR_END_OF_BODY)
+		if (r.header.id == OBEX_HI_END_OF_BODY)
 			return objread_end(r);
 	}
 	return objread_header_step(r);

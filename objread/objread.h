@@ -37,7 +37,7 @@ enum objread_event {
 struct objread_header {
 	uint64_t offset; /* of its identifier byte in the stream */
 	int id;
-	const char *name; /* the IrOBEX name, from hdr_table */
+	const char *name; /* the IrOBEX name */
 	unsigned length; /* the whole header, as its length field says */
 	size_t count; /* bytes of its value: text units, data or four */
 	uint32_t value; /* the value of a four-byte header */
@@ -71,6 +71,7 @@ struct objread {
 	uint64_t fault_offset; /* where the fault lies */
 	char fault[128]; /* what is wrong, without the offset */
 	int error;
+	const char *path; /* for messages; null for standard input */
 
 	/* The reader's own. */
 	unsigned char buf[OBJREAD_BUFFER];
@@ -86,9 +87,23 @@ struct objread {
 	uint32_t length_value;
 };
 
-/* Readers of a descriptor (through obj_read) or of another source. */
+/* Readers of a descriptor (through fd_read) or of another source. */
 void objread_init(objread &r, int fd);
 void objread_init_source(objread &r, objread_source source, void *context);
+
+/*
+ * A reader of the file at `path`, or of standard input when it is null or
+ * "-", as fmt-dump and fmt-send take their input; a file that cannot be
+ * opened ends the program with a message.
+ */
+void objread_open(objread &r, const char *path);
+
+/*
+ * What stopped the reader, after OBJREAD_FAULT or OBJREAD_ERROR, as a
+ * message says it: "offset N: WHAT", or why the input could not be read.
+ * Valid until the next call.
+ */
+const char *objread_why(const objread &r);
 
 /*
  * The next step.  A piece of data is at most `most` bytes (at least 1),

@@ -145,16 +145,6 @@ static const CaseRun address_cases[] = {
 	    .args = { "-f", "Ann", "-h", "-o", "Acme" },
 	    .input = "unread",
 	    .err = usage },
-	{ .name = "UnknownOption",
-	    .args = { "-x", "-f", "Ann" },
-	    .err = usage,
-	    .status = 1,
-	    .err_tail = true },
-	{ .name = "FieldOptionWithoutItsValue",
-	    .args = { "-o" },
-	    .err = usage,
-	    .status = 1,
-	    .err_tail = true },
 
 	/* Stream mode: only the line ends change. */
 	{ .name = "StreamEveryLineEnd",

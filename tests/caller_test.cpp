@@ -22,7 +22,7 @@
 
 #include <gtest/gtest.h>
 
-#include "objstream.h"
+#include "fd.h"
 #include "runner.h"
 
 namespace
@@ -375,7 +375,7 @@ TEST_F(Interrupted, ReadIsMadeAgain)
 	helper([&] { return write(data.fd[1], "hello", 5) == 5; });
 	start_timer();
 	char buf[16];
-	ssize_t n = obj_read(data.fd[0], buf, sizeof(buf));
+	ssize_t n = fd_read(data.fd[0], buf, sizeof(buf));
 	stop_timer();
 	EXPECT_GE(interruptions, 2);
 	ASSERT_EQ(n, 5) << strerror(errno);
@@ -411,7 +411,7 @@ TEST_F(Interrupted, WriteIsMadeAgain)
 		return true;
 	});
 	start_timer();
-	bool ok = obj_write(data.fd[1], block, sizeof(block));
+	bool ok = fd_write(data.fd[1], block, sizeof(block));
 	stop_timer();
 	EXPECT_GE(interruptions, 2);
 	EXPECT_TRUE(ok) << strerror(errno);

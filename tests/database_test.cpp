@@ -81,12 +81,6 @@ static const CaseRun refusals[] = {
 	    .err = usage,
 	    .status = 1 },
 	{ .name = "Help", .args = { "-h", "a.pdb" }, .err = usage },
-	{ .name = "HelpWithoutPath", .args = { "-h" }, .err = usage },
-	{ .name = "UnknownOption",
-	    .args = { "-x", "a.pdb" },
-	    .err = usage,
-	    .status = 1,
-	    .err_tail = true },
 	/* A name cannot clear the terminal or split the message. */
 	{ .name = "CannotOpenShownEscaped",
 	    .args = { "/nonexistent/\x1B[2J\r\n\x7F.pdb" },

@@ -14,7 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "objread.h"
-#include "objstream.h"
+#include "objwrite.h"
 #include "runner.h"
 
 static const std::string usage = "Describe OBEX objects from stdin or file\n"
@@ -377,20 +377,6 @@ static const CaseRun command_line[] = {
 	    .input = shopping,
 	    .out = "",
 	    .err = usage },
-	{ .name = "UnknownOption",
-	    .args = { "-x" },
-	    .input = shopping,
-	    .out = "",
-	    .err = usage,
-	    .status = 1,
-	    .err_tail = true },
-	{ .name = "HelpWithUnknownOption",
-	    .args = { "-h", "-x" },
-	    .input = shopping,
-	    .out = "",
-	    .err = usage,
-	    .status = 1,
-	    .err_tail = true },
 	{ .name = "TwoOperands",
 	    .args = { "a", "b" },
 	    .input = shopping,

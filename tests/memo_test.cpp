@@ -106,22 +106,6 @@ static const CaseRun memo_cases[] = {
 	    .args = { "-n", "x", "-h", "words" },
 	    .input = "unread",
 	    .err = usage },
-	/* -h beside an option error is misuse all the same. */
-	{ .name = "HelpWithUnknownOption",
-	    .args = { "-h", "-x" },
-	    .err = usage,
-	    .status = 1,
-	    .err_tail = true },
-	{ .name = "UnknownOption",
-	    .args = { "-x", "words" },
-	    .err = usage,
-	    .status = 1,
-	    .err_tail = true },
-	{ .name = "NameWithoutItsValue",
-	    .args = { "-n" },
-	    .err = usage,
-	    .status = 1,
-	    .err_tail = true },
 };
 
 class Memo : public testing::TestWithParam<CaseRun>

@@ -95,17 +95,6 @@ static const CaseRun phonecard_cases[] = {
 	{ .name = "HelpWithCompleteOptions",
 	    .args = { "-n", "x", "-t", "1", "-h" },
 	    .err = usage },
-	{ .name = "HelpAlone", .args = { "-h" }, .err = usage },
-	{ .name = "UnknownOption",
-	    .args = { "-n", "x", "-t", "1", "-x" },
-	    .err = usage,
-	    .status = 1,
-	    .err_tail = true },
-	{ .name = "TelWithoutItsValue",
-	    .args = { "-n", "x", "-t" },
-	    .err = usage,
-	    .status = 1,
-	    .err_tail = true },
 };
 
 class Phonecard : public testing::TestWithParam<CaseRun>

@@ -142,8 +142,8 @@ start_program(std::string_view name, const std::vector<std::string> &args,
 		    dup2(out, 1) < 0 || dup2(err, 2) < 0)
 			_exit(125);
 		if (options.memory_limit != 0) {
-			struct rlimit rl = { options.memory_limit,
-				options.memory_limit };
+			rlim_t most = static_cast<rlim_t>(options.memory_limit);
+			struct rlimit rl = { most, most };
 			if (setrlimit(RLIMIT_AS, &rl) != 0)
 				_exit(125);
 		}

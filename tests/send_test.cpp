@@ -28,7 +28,7 @@
 #include <gtest/gtest.h>
 
 #include "runner.h"
-#include "send.h"
+#include "link.h"
 
 namespace
 {
@@ -625,22 +625,11 @@ TEST_P(SendCommandLine, Fails)
 }
 
 const CaseRun command_lines[] = {
-	{ .name = "Help", .args = { "-h" }, .err = usage },
 	{ .name = "NoDestination", .err = usage, .status = 1 },
 	{ .name = "TooManyOperands",
 	    .args = { "fd:0", "a", "b" },
 	    .err = usage,
 	    .status = 1 },
-	{ .name = "UnknownOption",
-	    .args = { "-x", "fd:0" },
-	    .err = usage,
-	    .status = 1,
-	    .err_tail = true },
-	{ .name = "SizeWithoutValue",
-	    .args = { "-m" },
-	    .err = usage,
-	    .status = 1,
-	    .err_tail = true },
 	{ .name = "SizeTooSmall",
 	    .args = { "-m", "254", "fd:0" },
 	    .err = "fmt-send: bad packet size `254': not 255 to 65535\n",
@@ -798,7 +787,7 @@ TEST(SendSdp, FindsTheRfcommChannel)
 	};
 	for (const auto &c : cases) {
 		std::string b = hex(c.bytes);
-		EXPECT_EQ(send_sdp_channel(reinterpret_cast<
+		EXPECT_EQ(link_sdp_channel(reinterpret_cast<
 					       const unsigned char *>(b.data()),
 			      b.size()),
 		    c.channel)

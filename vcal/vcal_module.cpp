@@ -2,8 +2,8 @@
 /*
  * The loadable half of -i: everything that needs libical, behind one C
  * entry point that vcal_run finds by name.  The module carries its own
- * copy of the object stream code, so that the programs themselves need
- * export nothing to it.
+ * copy of the object writer and the process helpers, so that the
+ * programs themselves need export nothing to it.
  */
 #include <fcntl.h>
 #include <unistd.h>
@@ -15,7 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "objstream.h"
+#include "fd.h"
+#include "objwrite.h"
+#include "proc.h"
 #include "vcal.h"
 
 /* All of a descriptor's bytes, or false with errno set. */
@@ -25,7 +27,7 @@ read_all(int fd, std::string &text)
 	char block[65536];
 	ssize_t n;
 
-	while ((n = obj_read(fd, block, sizeof(block))) > 0)
+	while ((n = fd_read(fd, block, sizeof(block))) > 0)
 		text.append(block, (size_t)n);
 	return n == 0;
 }
@@ -34,7 +36,7 @@ read_all(int fd, std::string &text)
 static void
 say(const std::string &line)
 {
-	fprintf(stderr, "%s: %s\n", obj_name(), obj_shown(line.c_str()));
+	fprintf(stderr, "%s: %s\n", proc_name(), proc_shown(line.c_str()));
 }
 
 static int
@@ -46,15 +48,15 @@ run(vcal_kind kind, const char *path, bool lossy)
 
 	if (path == nullptr) {
 		if (!read_all(STDIN_FILENO, text))
-			obj_fatal("cannot read standard input: %s",
+			proc_fatal("cannot read standard input: %s",
 			    strerror(errno));
 	} else {
 		int fd = open(path, O_RDONLY | O_CLOEXEC);
 		if (fd < 0)
-			obj_fatal("cannot open `%s': %s", obj_shown(path),
+			proc_fatal("cannot open `%s': %s", proc_shown(path),
 			    strerror(errno));
 		if (!read_all(fd, text))
-			obj_fatal("cannot read `%s': %s", obj_shown(path),
+			proc_fatal("cannot read `%s': %s", proc_shown(path),
 			    strerror(errno));
 		close(fd);
 	}
@@ -109,7 +111,7 @@ run(vcal_kind kind, const char *path, bool lossy)
 		hdr_creator(creator);
 		hdr_payload(o.payload.data(), o.payload.size());
 	}
-	return obj_finish();
+	return proc_finish();
 }
 
 extern "C" int
@@ -117,11 +119,11 @@ fmt_vcal_run(const char *progname, int kind, const char *path, int lossy)
 {
 	char *argv[] = { const_cast<char *>(progname), nullptr };
 
-	obj_start(1, argv, progname);
+	proc_start(1, argv, progname);
 	try {
 		return run(kind == VCAL_TODOS ? VCAL_TODOS : VCAL_EVENTS, path,
 		    lossy != 0);
 	} catch (const std::bad_alloc &) {
-		obj_fatal("out of memory");
+		proc_fatal("out of memory");
 	}
 }

@@ -6,7 +6,7 @@
  */
 #include <dlfcn.h>
 
-#include "objstream.h"
+#include "proc.h"
 #include "vcal.h"
 
 int
@@ -16,19 +16,19 @@ vcal_run(vcal_kind kind, const char *path, bool lossy)
 	/* Found through the programs' run path, which points at it. */
 	void *module = dlopen(VCAL_MODULE, RTLD_LAZY | RTLD_LOCAL);
 	if (module == nullptr)
-		obj_fatal("-i needs %s, which cannot be loaded: %s",
+		proc_fatal("-i needs %s, which cannot be loaded: %s",
 		    VCAL_MODULE, dlerror());
 	auto entry =
 	    reinterpret_cast<int (*)(const char *, int, const char *, int)>(
 		dlsym(module, "fmt_vcal_run"));
 	if (entry == nullptr)
-		obj_fatal("-i needs %s, which lacks its entry point",
+		proc_fatal("-i needs %s, which lacks its entry point",
 		    VCAL_MODULE);
-	return entry(obj_name(), kind, path, lossy ? 1 : 0);
+	return entry(proc_name(), kind, path, lossy ? 1 : 0);
 #else
 	(void)kind;
 	(void)path;
 	(void)lossy;
-	obj_fatal("-i is not supported by this build");
+	proc_fatal("-i is not supported by this build");
 #endif
 }

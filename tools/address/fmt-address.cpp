@@ -8,7 +8,8 @@
 
 #include <cstdio>
 
-#include "objstream.h"
+#include "objwrite.h"
+#include "proc.h"
 
 /* A field's text: nothing for a field whose option was not given. */
 static const char *
@@ -24,14 +25,14 @@ main(int argc, char *argv[])
 	const char *street = nullptr, *city = nullptr, *state = nullptr;
 	const char *zip = nullptr, *country = nullptr;
 	const char *company = nullptr, *title = nullptr;
-	char name[OBJ_NAME_MAX + 1] = "";
+	char name[PROC_NAME_MAX + 1] = "";
 	bool card = false; /* a field option was given, even empty */
 	bool help = false, misuse = false;
 	int ch;
 
-	obj_start(argc, argv, "fmt-address");
+	proc_start(argc, argv, "fmt-address");
 	while ((ch = getopt(argc, argv,
-		    OBJ_OPTIONS("a:c:C:f:l:n:o:s:t:z:h"))) != -1) {
+		    PROC_OPTIONS("a:c:C:f:l:n:o:s:t:z:h"))) != -1) {
 		switch (ch) {
 		case 'a':
 			street = optarg;
@@ -81,11 +82,11 @@ main(int argc, char *argv[])
 		}
 	}
 	if (help || misuse)
-		obj_usage("Format Palm Pilot address from stdin or command "
-			  "line\n"
-			  "Usage: %s [-a addr] [-c city] [-C country] "
-			  "[-f first-name] [-l last-name] [-n obj-name] "
-			  "[-o company] [-s state] [-t title] [-z zip]\n",
+		proc_usage("Format Palm Pilot address from stdin or command "
+			   "line",
+		    "[-a addr] [-c city] [-C country] [-f first-name] [-l "
+		    "last-name] [-n obj-name] [-o company] [-s state] [-t "
+		    "title] [-z zip]",
 		    help && !misuse ? 0 : 1);
 
 	textbuf_init();
@@ -143,10 +144,10 @@ main(int argc, char *argv[])
 	}
 
 	if (name[0] != '\0')
-		hdr_name(name, obj_namelen(name));
+		hdr_name(name, proc_namelen(name));
 	/* The Length header counts the whole payload, however it is split. */
 	hdr_length((uint32_t)textbuf.length);
 	hdr_creator(hdr_code("addr"));
 	hdr_payload(textbuf.data, (size_t)textbuf.length);
-	return obj_finish();
+	return proc_finish();
 }

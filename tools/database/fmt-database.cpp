@@ -15,7 +15,9 @@
 #include <cstdint>
 #include <cstring>
 
-#include "objstream.h"
+#include "fd.h"
+#include "objwrite.h"
+#include "proc.h"
 
 /* The file goes out in Body headers of at most this many bytes. */
 static constexpr size_t CHUNK = 500;
@@ -34,7 +36,7 @@ static unsigned char in_buffer[128 * 1024];
 [[noreturn]] static void
 read_failed(const char *path, const char *reason)
 {
-	obj_fatal("cannot read `%s': %s", obj_shown(path), reason);
+	proc_fatal("cannot read `%s': %s", proc_shown(path), reason);
 }
 
 /*
@@ -53,7 +55,7 @@ fill(int fd, const char *path, size_t &held, uint64_t &total,
 
 	while (!end && held < CHUNK) {
 		ssize_t n =
-		    obj_read(fd, in_buffer + held, sizeof(in_buffer) - held);
+		    fd_read(fd, in_buffer + held, sizeof(in_buffer) - held);
 		if (n < 0)
 			read_failed(path, strerror(errno));
 		end = n == 0;
@@ -73,8 +75,8 @@ main(int argc, char *argv[])
 	bool help = false, misuse = false;
 	int ch;
 
-	obj_start(argc, argv, "fmt-database");
-	while ((ch = getopt(argc, argv, OBJ_OPTIONS("hlz"))) != -1) {
+	proc_start(argc, argv, "fmt-database");
+	while ((ch = getopt(argc, argv, PROC_OPTIONS("hlz"))) != -1) {
 		switch (ch) {
 		case 'l':
 			creator = hdr_code("lnch");
@@ -91,16 +93,15 @@ main(int argc, char *argv[])
 		}
 	}
 	if (help || misuse || argc - optind != 1)
-		obj_usage("Format Palm Pilot PDB or PRC file\n"
-			  "Usage: %s [-lz] pdb-file\n",
-		    help && !misuse ? 0 : 1);
+		proc_usage("Format Palm Pilot PDB or PRC file",
+		    "[-lz] pdb-file", help && !misuse ? 0 : 1);
 
 	const char *path = argv[optind];
 	int fd;
 	while ((fd = open(path, O_RDONLY)) < 0 && errno == EINTR)
 		continue;
 	if (fd < 0)
-		obj_fatal("cannot open `%s': %s", obj_shown(path),
+		proc_fatal("cannot open `%s': %s", proc_shown(path),
 		    strerror(errno));
 
 	struct stat st, out;
@@ -151,12 +152,12 @@ main(int argc, char *argv[])
 		}
 		/* No use reading on when nothing more can be written. */
 		if (out_error() != 0)
-			return obj_finish();
+			return proc_finish();
 		memmove(in_buffer, in_buffer + at, held - at);
 		held -= at;
 		end = fill(fd, path, held, total, limit);
 	}
 	hdr_end_of_body(in_buffer, 0);
 	close(fd);
-	return obj_finish();
+	return proc_finish();
 }

@@ -7,7 +7,8 @@
 #include <unistd.h>
 
 #include "calarg.h"
-#include "objstream.h"
+#include "objwrite.h"
+#include "proc.h"
 #include "vcal.h"
 
 int
@@ -19,8 +20,8 @@ main(int argc, char *argv[])
 	bool help = false, misuse = false, ical = false, lossy = false;
 	int ch;
 
-	obj_start(argc, argv, "fmt-date");
-	while ((ch = getopt(argc, argv, OBJ_OPTIONS("d:t:n:hil"))) != -1) {
+	proc_start(argc, argv, "fmt-date");
+	while ((ch = getopt(argc, argv, PROC_OPTIONS("d:t:n:hil"))) != -1) {
 		switch (ch) {
 		case 'd':
 			date_arg = optarg;
@@ -51,9 +52,9 @@ main(int argc, char *argv[])
 		name != nullptr || argc - optind > 1))
 		misuse = true;
 	if (help || misuse)
-		obj_usage("Format Palm Pilot date from stdin or command line\n"
-			  "Usage: %s [-n name] [-d [[[cc]yy]mm]dd] "
-			  "[-t hh[mm]-hh[mm]] [text ...]\n",
+		proc_usage("Format Palm Pilot date from stdin or command line",
+		    "[-n name] [-d [[[cc]yy]mm]dd] [-t hh[mm]-hh[mm]] [text "
+		    "...]",
 		    help && !misuse ? 0 : 1);
 	if (ical)
 		return vcal_run(VCAL_EVENTS,
@@ -91,8 +92,8 @@ main(int argc, char *argv[])
 	textbuf_puts("\nEND:VEVENT\nEND:VCALENDAR\n");
 
 	if (name != nullptr)
-		hdr_name(name, obj_namelen(name));
+		hdr_name(name, proc_namelen(name));
 	hdr_creator(hdr_code("date"));
 	hdr_payload(textbuf.data, (size_t)textbuf.length);
-	return obj_finish();
+	return proc_finish();
 }

@@ -10,7 +10,6 @@
  * proved well-formed: an object in one End-of-Body header, as the text
  * programs write it, shows no payload at all when it is malformed.
  */
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -20,7 +19,8 @@
 #include <cstring>
 
 #include "objread.h"
-#include "objstream.h"
+#include "objwrite.h"
+#include "proc.h"
 
 /*
  * One character of shown text: printable ASCII as it stands, anything else
@@ -75,21 +75,22 @@ is_text(const unsigned char *p, size_t n)
 static void
 show_header(const objread_header &h, bool has_data, bool text)
 {
-	const unsigned char *p = h.bytes != nullptr ? h.bytes + 3 : nullptr;
+	const unsigned char *p =
+	    h.bytes != nullptr ? h.bytes + OBEX_BYTES_HEAD : nullptr;
 
 	out_printf("%6" PRIu64 "  0x%02X  %-11s  %6u  ", h.offset, h.id, h.name,
 	    h.length);
 	switch (h.id) {
-	case HDR_NAME:
+	case OBEX_HI_NAME:
 		out_byte('"');
 		for (size_t i = 0; i < h.count; i += 2)
-			show_char((unsigned)p[i] << 8 | p[i + 1], '"');
+			show_char(obex_get16(p + i), '"');
 		out_byte('"');
 		break;
-	case HDR_LENGTH:
+	case OBEX_HI_LENGTH:
 		out_printf("%" PRIu32, h.value);
 		break;
-	case HDR_CREATOR:
+	case OBEX_HI_CREATOR:
 		out_byte('"');
 		for (size_t i = 0; i < 4; i++)
 			show_char(h.bytes[1 + i], '"');
@@ -168,6 +169,109 @@ show_data(const unsigned char *p, size_t n, uint64_t at, bool text)
 		show_hex(p, n, at);
 }
 
+/* What stopped the reader, once what came before it has gone out. */
+[[noreturn]] static void
+input_failed(const objread &r)
+{
+	out_flush();
+	proc_fatal("%s", objread_why(r));
+}
+
+/*
+ * The listing: each header's line once it has arrived whole, the data of
+ * Body headers below theirs, and the End-of-Body data held until the
+ * object proves well-formed.
+ */
+static void
+list(objread &r)
+{
+	bool listed = false; /* the current object's title is out */
+	const unsigned char *held = nullptr;
+	bool held_text = false;
+	objread_event event;
+
+	while ((event = objread_next(r, SIZE_MAX)) != OBJREAD_DONE) {
+		const objread_header &h = r.header;
+		bool line = false, has_data = false, text = false;
+
+		switch (event) {
+		case OBJREAD_HEADER:
+			held = nullptr;
+			/* Data headers wait for their data, unless empty. */
+			line = h.bytes != nullptr || h.count == 0;
+			break;
+		case OBJREAD_DATA:
+			line = has_data = true;
+			text = is_text(r.data, r.count);
+			if (h.id == OBEX_HI_END_OF_BODY) {
+				held = r.data;
+				held_text = text;
+			}
+			break;
+		case OBJREAD_END:
+			if (held != nullptr)
+				show_data(held, h.count, r.payload - h.count,
+				    held_text);
+			out_printf("payload: %" PRIu64 " byte%s\n", r.payload,
+			    r.payload == 1 ? "" : "s");
+			listed = false;
+			break;
+		default:
+			/* What was listed shows where the stream went wrong. */
+			input_failed(r);
+		}
+		if (line) {
+			if (!listed) {
+				if (r.objects != 0)
+					out_byte('\n');
+				out_printf("%s\n",
+				    "offset  id    header       length  value");
+				listed = true;
+			}
+			show_header(h, has_data, text);
+			if (event == OBJREAD_DATA && h.id == OBEX_HI_BODY)
+				show_data(r.data, r.count, r.payload - r.count,
+				    text);
+		}
+		/* Output that cannot be written ends the run at once. */
+		if (out_error() != 0)
+			break;
+	}
+}
+
+/*
+ * The payloads alone, raw: Body data as it comes, End-of-Body data once
+ * its object proves well-formed.
+ */
+static void
+dump(objread &r)
+{
+	const unsigned char *held = nullptr;
+	objread_event event;
+
+	while ((event = objread_next(r, SIZE_MAX)) != OBJREAD_DONE) {
+		switch (event) {
+		case OBJREAD_HEADER:
+			held = nullptr;
+			break;
+		case OBJREAD_DATA:
+			if (r.header.id == OBEX_HI_END_OF_BODY)
+				held = r.data;
+			else
+				out_bytes(r.data, r.count);
+			break;
+		case OBJREAD_END:
+			if (held != nullptr)
+				out_bytes(held, r.header.count);
+			break;
+		default:
+			input_failed(r);
+		}
+		if (out_error() != 0)
+			break;
+	}
+}
+
 int
 main(int argc, char *argv[])
 {
@@ -175,8 +279,8 @@ main(int argc, char *argv[])
 	bool help = false, misuse = false;
 	int ch;
 
-	obj_start(argc, argv, "fmt-dump");
-	while ((ch = getopt(argc, argv, OBJ_OPTIONS("ph"))) != -1) {
+	proc_start(argc, argv, "fmt-dump");
+	while ((ch = getopt(argc, argv, PROC_OPTIONS("ph"))) != -1) {
 		switch (ch) {
 		case 'p':
 			raw = true;
@@ -190,90 +294,15 @@ main(int argc, char *argv[])
 		}
 	}
 	if (help || misuse || argc - optind > 1)
-		obj_usage("Describe OBEX objects from stdin or file\n"
-			  "Usage: %s [-p] [file]\n",
-		    help && !misuse ? 0 : 1);
-
-	const char *path = optind < argc ? argv[optind] : nullptr;
-	int fd = STDIN_FILENO;
-	if (path != nullptr && strcmp(path, "-") != 0) {
-		fd = open(path, O_RDONLY);
-		if (fd < 0)
-			obj_fatal("cannot open `%s': %s", obj_shown(path),
-			    strerror(errno));
-	} else {
-		path = nullptr;
-	}
+		proc_usage("Describe OBEX objects from stdin or file",
+		    "[-p] [file]", help && !misuse ? 0 : 1);
 
 	static objread r;
-	objread_init(r, fd);
+	objread_open(r, optind < argc ? argv[optind] : nullptr);
 	r.whole = true;
-	bool listed = false; /* the current object's title is out */
-	/* The End-of-Body data, held until the object proves well-formed. */
-	const unsigned char *held = nullptr;
-	bool held_text = false;
-	objread_event event;
-	while ((event = objread_next(r, SIZE_MAX)) != OBJREAD_DONE) {
-		const objread_header &h = r.header;
-		bool line = false, has_data = false, text = false;
-
-		switch (event) {
-		case OBJREAD_HEADER:
-			held = nullptr;
-			/* Data headers wait for their data, unless empty. */
-			line = h.bytes != nullptr || h.count == 0;
-			break;
-		case OBJREAD_DATA:
-			line = has_data = true;
-			text = !raw && is_text(r.data, r.count);
-			if (h.id == HDR_END_OF_BODY) {
-				held = r.data;
-				held_text = text;
-			} else if (raw)
-				out_bytes(r.data, r.count);
-			break;
-		case OBJREAD_END:
-			if (raw) {
-				if (held != nullptr)
-					out_bytes(held, h.count);
-				break;
-			}
-			if (held != nullptr)
-				show_data(held, h.count, r.payload - h.count,
-				    held_text);
-			out_printf("payload: %" PRIu64 " byte%s\n", r.payload,
-			    r.payload == 1 ? "" : "s");
-			listed = false;
-			break;
-		case OBJREAD_FAULT:
-			/* What was listed shows where the stream went wrong. */
-			out_flush();
-			obj_fatal("offset %" PRIu64 ": %s", r.fault_offset,
-			    r.fault);
-		default:
-			out_flush();
-			if (path != nullptr)
-				obj_fatal("cannot read `%s': %s",
-				    obj_shown(path), strerror(r.error));
-			obj_fatal("cannot read standard input: %s",
-			    strerror(r.error));
-		}
-		if (line && !raw) {
-			if (!listed) {
-				if (r.objects != 0)
-					out_byte('\n');
-				out_printf("%s\n",
-				    "offset  id    header       length  value");
-				listed = true;
-			}
-			show_header(h, has_data, text);
-			if (event == OBJREAD_DATA && h.id == HDR_BODY)
-				show_data(r.data, r.count, r.payload - r.count,
-				    text);
-		}
-		/* Output that cannot be written ends the run at once. */
-		if (out_error() != 0)
-			break;
-	}
-	return obj_finish();
+	if (raw)
+		dump(r);
+	else
+		list(r);
+	return proc_finish();
 }

@@ -5,7 +5,8 @@
  */
 #include <unistd.h>
 
-#include "objstream.h"
+#include "objwrite.h"
+#include "proc.h"
 
 int
 main(int argc, char *argv[])
@@ -14,8 +15,8 @@ main(int argc, char *argv[])
 	bool help = false, misuse = false;
 	int ch;
 
-	obj_start(argc, argv, "fmt-memo");
-	while ((ch = getopt(argc, argv, OBJ_OPTIONS("n:h"))) != -1) {
+	proc_start(argc, argv, "fmt-memo");
+	while ((ch = getopt(argc, argv, PROC_OPTIONS("n:h"))) != -1) {
 		switch (ch) {
 		case 'n':
 			name = optarg;
@@ -29,9 +30,8 @@ main(int argc, char *argv[])
 		}
 	}
 	if (help || misuse)
-		obj_usage("Format Palm Pilot memo from stdin or command line\n"
-			  "Usage: %s [-n name] [text ...]\n",
-		    help && !misuse ? 0 : 1);
+		proc_usage("Format Palm Pilot memo from stdin or command line",
+		    "[-n name] [text ...]", help && !misuse ? 0 : 1);
 
 	textbuf_init();
 	if (optind < argc) {
@@ -43,8 +43,8 @@ main(int argc, char *argv[])
 	}
 
 	if (name != nullptr)
-		hdr_name(name, obj_namelen(name));
+		hdr_name(name, proc_namelen(name));
 	hdr_creator(hdr_code("memo"));
 	hdr_payload(textbuf.data, (size_t)textbuf.length);
-	return obj_finish();
+	return proc_finish();
 }

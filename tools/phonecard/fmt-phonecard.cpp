@@ -7,7 +7,8 @@
 
 #include <cstring>
 
-#include "objstream.h"
+#include "objwrite.h"
+#include "proc.h"
 
 int
 main(int argc, char *argv[])
@@ -16,8 +17,8 @@ main(int argc, char *argv[])
 	bool help = false, misuse = false;
 	int ch;
 
-	obj_start(argc, argv, "fmt-phonecard");
-	while ((ch = getopt(argc, argv, OBJ_OPTIONS("n:t:h"))) != -1) {
+	proc_start(argc, argv, "fmt-phonecard");
+	while ((ch = getopt(argc, argv, PROC_OPTIONS("n:t:h"))) != -1) {
 		switch (ch) {
 		case 'n':
 			name = optarg;
@@ -34,17 +35,16 @@ main(int argc, char *argv[])
 		}
 	}
 	if (help || misuse || name == nullptr || tel == nullptr)
-		obj_usage("Format Nokia telephone number from stdin or command "
-			  "line\n"
-			  "Usage: %s -n name -t tel\n",
-		    help && !misuse ? 0 : 1);
+		proc_usage("Format Nokia telephone number from stdin or "
+			   "command line",
+		    "-n name -t tel", help && !misuse ? 0 : 1);
 
 	/*
 	 * The cut name goes into the card and, with ".vcf" after it, names
 	 * the object; the phone files the card under that name.
 	 */
-	char object[OBJ_NAME_MAX + sizeof(".vcf")];
-	int len = obj_namelen(name);
+	char object[PROC_NAME_MAX + sizeof(".vcf")];
+	int len = proc_namelen(name);
 	memcpy(object, name, (size_t)len);
 	object[len] = '\0';
 
@@ -58,5 +58,5 @@ main(int argc, char *argv[])
 	memcpy(object + len, ".vcf", sizeof(".vcf"));
 	hdr_name(object, len + 4);
 	hdr_payload(textbuf.data, (size_t)textbuf.length);
-	return obj_finish();
+	return proc_finish();
 }

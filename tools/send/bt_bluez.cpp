@@ -15,11 +15,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "send.h"
+#include "link.h"
 
 /* Text order, first byte first, to BlueZ's order, last byte first. */
 static bdaddr_t
-send_bt_address(const unsigned char addr[6])
+bt_address(const unsigned char addr[6])
 {
 	bdaddr_t b;
 
@@ -30,7 +30,7 @@ send_bt_address(const unsigned char addr[6])
 
 /* The RFCOMM channel of the device's Object Push service, or -1. */
 static int
-send_bt_lookup(const bdaddr_t &remote, char *why, size_t n)
+bt_lookup(const bdaddr_t &remote, char *why, size_t n)
 {
 	bdaddr_t any = {};
 	sdp_session_t *session = sdp_connect(&any, &remote, SDP_RETRY_IF_BUSY);
@@ -74,18 +74,18 @@ send_bt_lookup(const bdaddr_t &remote, char *why, size_t n)
 }
 
 int
-send_bt_open(const send_dest &d, int timeout_ms, char *why, size_t n)
+link_bt_open(const link_dest &d, int timeout_ms, char *why, size_t n)
 {
-	bdaddr_t remote = send_bt_address(d.bdaddr);
+	bdaddr_t remote = bt_address(d.bdaddr);
 	int channel = d.channel;
 
-	if (channel == 0 && (channel = send_bt_lookup(remote, why, n)) < 0)
+	if (channel == 0 && (channel = bt_lookup(remote, why, n)) < 0)
 		return -1;
 	struct sockaddr_rc sa = {};
 	sa.rc_family = AF_BLUETOOTH;
 	sa.rc_bdaddr = remote;
 	sa.rc_channel = (uint8_t)channel;
-	int fd = send_socket(AF_BLUETOOTH, SOCK_STREAM, BTPROTO_RFCOMM,
+	int fd = link_socket(AF_BLUETOOTH, SOCK_STREAM, BTPROTO_RFCOMM,
 	    reinterpret_cast<struct sockaddr *>(&sa), sizeof(sa), timeout_ms);
 	if (fd < 0)
 		snprintf(why, n, "%s", strerror(errno));

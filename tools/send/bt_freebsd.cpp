@@ -15,11 +15,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "send.h"
+#include "link.h"
 
 /* The RFCOMM channel of the device's Object Push service, or -1. */
 static int
-send_bt_lookup(const bdaddr_t &remote, char *why, size_t n)
+bt_lookup(const bdaddr_t &remote, char *why, size_t n)
 {
 	/* NG_HCI_BDADDR_ANY casts the const away from a string. */
 	bdaddr_t any;
@@ -48,7 +48,7 @@ send_bt_lookup(const bdaddr_t &remote, char *why, size_t n)
 		snprintf(why, n, "%s", strerror(sdp_error(session)));
 	} else {
 		if (value.flags == SDP_ATTR_OK)
-			channel = send_sdp_channel(value.value, value.vlen);
+			channel = link_sdp_channel(value.value, value.vlen);
 		if (channel < 0)
 			snprintf(why, n,
 			    "the device offers no Object Push service");
@@ -58,7 +58,7 @@ send_bt_lookup(const bdaddr_t &remote, char *why, size_t n)
 }
 
 int
-send_bt_open(const send_dest &d, int timeout_ms, char *why, size_t n)
+link_bt_open(const link_dest &d, int timeout_ms, char *why, size_t n)
 {
 	char text[18];
 	bdaddr_t remote;
@@ -71,7 +71,7 @@ send_bt_open(const send_dest &d, int timeout_ms, char *why, size_t n)
 		snprintf(why, n, "%s", strerror(EINVAL));
 		return -1;
 	}
-	if (channel == 0 && (channel = send_bt_lookup(remote, why, n)) < 0)
+	if (channel == 0 && (channel = bt_lookup(remote, why, n)) < 0)
 		return -1;
 	struct sockaddr_rfcomm sa;
 	memset(&sa, 0, sizeof(sa));
@@ -79,7 +79,7 @@ send_bt_open(const send_dest &d, int timeout_ms, char *why, size_t n)
 	sa.rfcomm_family = AF_BLUETOOTH;
 	memcpy(&sa.rfcomm_bdaddr, &remote, sizeof(remote));
 	sa.rfcomm_channel = (uint8_t)channel;
-	int fd = send_socket(PF_BLUETOOTH, SOCK_STREAM, BLUETOOTH_PROTO_RFCOMM,
+	int fd = link_socket(PF_BLUETOOTH, SOCK_STREAM, BLUETOOTH_PROTO_RFCOMM,
 	    reinterpret_cast<struct sockaddr *>(&sa), sizeof(sa), timeout_ms);
 	if (fd < 0)
 		snprintf(why, n, "%s", strerror(errno));

@@ -4,10 +4,10 @@
  */
 #include <cstdio>
 
-#include "send.h"
+#include "link.h"
 
 int
-send_bt_open(const send_dest &, int, char *why, size_t n)
+link_bt_open(const link_dest &, int, char *why, size_t n)
 {
 	snprintf(why, n, "Bluetooth is not supported by this build");
 	return -1;

@@ -1,10 +1,11 @@
 /* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * The OBEX client: CONNECT, one PUT per object, DISCONNECT; ABORT when the
- * input fails inside an object.  Requests are framed here and written
- * whole; each waits for its response, which is read whole (never past its
- * length field) within the session's time limit.  The device is untrusted:
- * whatever it answers ends as a success or a named failure.
+ * input fails inside an object.  Requests are framed by the protocol
+ * module and written whole; each waits for its response, which is read
+ * whole (never past its length field) within the time the link allows.
+ * The device is untrusted: whatever it answers ends as a success or a
+ * named failure.
  *
  * A PUT streams: its packet is filled from the reader's pieces and sent as
  * soon as it is full, so no more than a packet and the reader's block are
@@ -13,309 +14,162 @@
  * packets as they need; the payload follows in Body headers cut to the
  * packet size, the last of them an End-of-Body header in the final packet.
  */
-#include <poll.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 
-#include "objstream.h"
-#include "send.h"
-
-#ifndef MSG_NOSIGNAL
-#define MSG_NOSIGNAL 0 /* where SIGPIPE cannot be turned off per call */
-#endif
-
-/* The response codes of IrOBEX, with the final bit. */
-static constexpr struct {
-	int code;
-	const char *name;
-} send_responses[] = {
-	{ 0x90, "Continue" },
-	{ 0xA0, "Success" },
-	{ 0xA1, "Created" },
-	{ 0xA2, "Accepted" },
-	{ 0xA3, "Non-Authoritative Information" },
-	{ 0xA4, "No Content" },
-	{ 0xA5, "Reset Content" },
-	{ 0xA6, "Partial Content" },
-	{ 0xB0, "Multiple Choices" },
-	{ 0xB1, "Moved Permanently" },
-	{ 0xB2, "Moved Temporarily" },
-	{ 0xB3, "See Other" },
-	{ 0xB4, "Not Modified" },
-	{ 0xB5, "Use Proxy" },
-	{ 0xC0, "Bad Request" },
-	{ 0xC1, "Unauthorized" },
-	{ 0xC2, "Payment Required" },
-	{ 0xC3, "Forbidden" },
-	{ 0xC4, "Not Found" },
-	{ 0xC5, "Method Not Allowed" },
-	{ 0xC6, "Not Acceptable" },
-	{ 0xC7, "Proxy Authentication Required" },
-	{ 0xC8, "Request Time Out" },
-	{ 0xC9, "Conflict" },
-	{ 0xCA, "Gone" },
-	{ 0xCB, "Length Required" },
-	{ 0xCC, "Precondition Failed" },
-	{ 0xCD, "Request Entity Too Large" },
-	{ 0xCE, "Request URL Too Large" },
-	{ 0xCF, "Unsupported Media Type" },
-	{ 0xD0, "Internal Server Error" },
-	{ 0xD1, "Not Implemented" },
-	{ 0xD2, "Bad Gateway" },
-	{ 0xD3, "Service Unavailable" },
-	{ 0xD4, "Gateway Timeout" },
-	{ 0xD5, "HTTP Version Not Supported" },
-	{ 0xE0, "Database Full" },
-	{ 0xE1, "Database Locked" },
-};
+#include "client.h"
+#include "proc.h"
 
 const char *
-send_response_name(int code)
+client_object_name(const client_object &o, bool quoted)
 {
-	for (const auto &r : send_responses)
-		if (r.code == code)
-			return r.name;
-	return "unknown response";
+	static char what[sizeof(o.name) * 4 + 32];
+
+	if (o.name[0] != '\0')
+		snprintf(what, sizeof(what), quoted ? "`%s'" : "%s",
+		    proc_shown(o.name));
+	else
+		snprintf(what, sizeof(what), "object %" PRIu64, o.number);
+	return what;
 }
 
-int64_t
-send_now_ms()
-{
-	struct timespec ts;
-
-	clock_gettime(CLOCK_MONOTONIC, &ts);
-	return (int64_t)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
-}
-
-static unsigned
-send_u16(const unsigned char *p)
-{
-	return (unsigned)p[0] << 8 | p[1];
-}
-
-static void
-send_put16(unsigned char *p, size_t v)
-{
-	p[0] = (unsigned char)(v >> 8);
-	p[1] = (unsigned char)v;
-}
-
-static bool send_fail(send_session &s, const char *fmt, ...)
+static bool fail(client &c, const char *fmt, ...)
     __attribute__((format(printf, 2, 3)));
 
 static bool
-send_fail(send_session &s, const char *fmt, ...)
+fail(client &c, const char *fmt, ...)
 {
 	va_list ap;
 
 	va_start(ap, fmt);
-	vsnprintf(s.why, sizeof(s.why), fmt, ap);
+	vsnprintf(c.why, sizeof(c.why), fmt, ap);
 	va_end(ap);
 	return false;
 }
 
 /* The object under way as messages name it. */
 static const char *
-send_what(const send_session &s)
+what(const client &c)
 {
-	static char what[sizeof(s.name) * 4 + 32];
-
-	if (s.name[0] != '\0')
-		snprintf(what, sizeof(what), "`%s'", obj_shown(s.name));
-	else
-		snprintf(what, sizeof(what), "object %" PRIu64, s.number);
-	return what;
+	return client_object_name(c.object, true);
 }
 
 /* " during `NAME'" while an object is under way, else nothing. */
 static const char *
-send_during(const send_session &s)
+during(const client &c)
 {
-	static char during[sizeof(s.name) * 4 + 40];
+	static char text[sizeof(c.object.name) * 4 + 40];
 
-	if (!s.started)
+	if (!c.object.started)
 		return "";
-	snprintf(during, sizeof(during), " during %s", send_what(s));
-	return during;
-}
-
-static bool
-send_broke(send_session &s, int error, const char *doing)
-{
-	s.broken = true;
-	if (error == EPIPE || error == ECONNRESET)
-		return send_fail(s, "the device hung up%s", send_during(s));
-	return send_fail(s, "cannot %s the device: %s", doing, strerror(error));
-}
-
-static bool
-send_timed_out(send_session &s, const char *what)
-{
-	int seconds = (s.timeout_ms + 999) / 1000;
-
-	s.broken = true;
-	return send_fail(s, "%s within %d second%s%s", what, seconds,
-	    seconds == 1 ? "" : "s", send_during(s));
+	snprintf(text, sizeof(text), " during %s", what(c));
+	return text;
 }
 
 /*
- * Waits until fd is ready for `events` or the deadline passes: 1, 0 after
- * the deadline, -1 on an error.
+ * A link that failed: nothing more can be said on it.  `idle` is what the
+ * device did not do in the time allowed, `doing` what we could not.
  */
-static int
-send_wait(int fd, short events, int64_t deadline)
+static bool
+broke(client &c, link_status status, const char *idle, const char *doing)
 {
-	for (;;) {
-		int64_t left = deadline - send_now_ms();
-		struct pollfd p = { fd, events, 0 };
-		int n = poll(&p, 1, left > 0 ? (int)left : 0);
-		if (n >= 0 || errno != EINTR)
-			return n;
+	int seconds = (c.link->timeout_ms + 999) / 1000;
+
+	c.broken = true;
+	switch (status) {
+	case LINK_TIMEOUT:
+		return fail(c, "%s within %d second%s%s", idle, seconds,
+		    seconds == 1 ? "" : "s", during(c));
+	case LINK_HUNG_UP:
+		return fail(c, "the device hung up%s", during(c));
+	default:
+		return fail(c, "cannot %s the device: %s", doing,
+		    strerror(c.link->error));
 	}
 }
 
-/*
- * Writes a whole request; a device that takes nothing for the time
- * allowed fails, however long a slow line takes for all of it.  A socket
- * is written without blocking, whatever the caller left it as, so that
- * the wait is always ours to bound.
- */
 static bool
-send_write(send_session &s, const unsigned char *p, size_t n)
+write_request(client &c, size_t n)
 {
-	int64_t deadline = send_now_ms() + s.timeout_ms;
-
-	while (n > 0) {
-		ssize_t w = s.is_socket
-		    ? send(s.fd, p, n, MSG_NOSIGNAL | MSG_DONTWAIT)
-		    : write(s.fd, p, n);
-		if (w > 0) {
-			p += w;
-			n -= (size_t)w;
-			deadline = send_now_ms() + s.timeout_ms;
-			continue;
-		}
-		if (w < 0 && errno == EINTR)
-			continue;
-		if (w < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-			int ready = send_wait(s.fd, POLLOUT, deadline);
-			if (ready == 0)
-				return send_timed_out(s,
-				    "the device took nothing");
-			if (ready < 0)
-				return send_broke(s, errno, "write to");
-			continue;
-		}
-		return send_broke(s, w < 0 ? errno : EIO, "write to");
-	}
+	link_status status = link_write(*c.link, c.packet, n);
+	if (status != LINK_OK)
+		return broke(c, status, "the device took nothing", "write to");
 	return true;
 }
 
-/* One whole response into s.response; its length in n. */
+/* One whole response into c.response; its length in n. */
 static bool
-send_receive(send_session &s, size_t &n)
+receive(client &c, size_t &n)
 {
-	int64_t deadline = send_now_ms() + s.timeout_ms;
-	size_t have = 0, want = 3;
-
-	while (have < want) {
-		int ready = send_wait(s.fd, POLLIN, deadline);
-		if (ready == 0)
-			return send_timed_out(s, "no answer from the device");
-		if (ready < 0)
-			return send_broke(s, errno, "read from");
-		ssize_t got = read(s.fd, s.response + have, want - have);
-		if (got < 0) {
-			if (errno == EINTR || errno == EAGAIN ||
-			    errno == EWOULDBLOCK)
-				continue;
-			return send_broke(s, errno, "read from");
-		}
-		if (got == 0) {
-			s.broken = true;
-			return send_fail(s, "the device hung up%s",
-			    send_during(s));
-		}
-		have += (size_t)got;
-		if (want == 3 && have == 3) {
-			unsigned length = send_u16(s.response + 1);
-			if (length < 3 || length > s.ours) {
-				s.broken = true;
-				return send_fail(s,
-				    "malformed response from the device: "
-				    "length %u, not 3 to %u",
-				    length, s.ours);
-			}
-			want = length;
-		}
+	int64_t deadline = link_now_ms() + c.link->timeout_ms;
+	link_status status =
+	    link_read(*c.link, c.response, OBEX_PACKET_HEAD, deadline);
+	if (status != LINK_OK)
+		return broke(c, status, "no answer from the device",
+		    "read from");
+	unsigned length = obex_packet_length(c.response);
+	if (length < OBEX_PACKET_HEAD || length > c.ours) {
+		c.broken = true;
+		return fail(c,
+		    "malformed response from the device: length %u, not 3 "
+		    "to %u",
+		    length, c.ours);
 	}
-	n = want;
+	status = link_read(*c.link, c.response + OBEX_PACKET_HEAD,
+	    length - OBEX_PACKET_HEAD, deadline);
+	if (status != LINK_OK)
+		return broke(c, status, "no answer from the device",
+		    "read from");
+	n = length;
 	return true;
 }
 
 bool
-send_parse_response(send_session &s, const unsigned char *p, size_t n,
-    bool connect)
+client_parse_response(client &c, const unsigned char *p, size_t n, bool connect)
 {
-	if (n < 3)
-		return send_fail(s,
-		    "malformed response from the device: %zu bytes", n);
-	s.code = p[0];
-	if ((s.code & OBEX_FINAL) == 0)
-		return send_fail(s,
+	if (n < OBEX_PACKET_HEAD)
+		return fail(c, "malformed response from the device: %zu bytes",
+		    n);
+	c.code = p[0];
+	if ((c.code & OBEX_FINAL_BIT) == 0)
+		return fail(c,
 		    "malformed response from the device: code 0x%02X without "
 		    "its final bit",
-		    s.code);
-	if (!connect || s.code != OBEX_SUCCESS)
+		    c.code);
+	if (!connect || c.code != OBEX_RESP_SUCCESS)
 		return true;
 
 	/* Version, flags and packet size, then the headers. */
-	if (n < 7)
-		return send_fail(s,
+	if (n < OBEX_CONNECT_HEAD)
+		return fail(c,
 		    "malformed response from the device: CONNECT answered "
 		    "in %zu bytes",
 		    n);
-	unsigned peer = send_u16(p + 5);
+	unsigned peer = obex_connect_packet_max(p);
 	if (peer < OBEX_PACKET_MIN)
-		return send_fail(s,
+		return fail(c,
 		    "malformed response from the device: packet size %u, "
 		    "less than %u",
 		    peer, OBEX_PACKET_MIN);
-	s.mtu = peer < s.ours ? peer : s.ours;
-	for (size_t i = 7; i < n;) {
+	c.mtu = peer < c.ours ? peer : c.ours;
+	for (size_t i = OBEX_CONNECT_HEAD; i < n;) {
 		int id = p[i];
-		size_t size;
-		switch (id & HDR_KIND_MASK) {
-		case HDR_KIND_UNICODE:
-		case HDR_KIND_BYTES:
-			size = n - i >= 3 ? send_u16(p + i + 1) : 0;
-			if (size < 3)
-				size = SIZE_MAX;
-			break;
-		case HDR_KIND_QUAD:
-			size = 5;
-			break;
-		default:
-			size = 2;
-			break;
-		}
+		size_t known = obex_size_known(id);
+		size_t size = n - i >= known ? obex_header_size(p + i) : 0;
+		/* A length below its own field's end is no header. */
+		if (size < known)
+			size = SIZE_MAX;
 		if (size > n - i)
-			return send_fail(s,
+			return fail(c,
 			    "malformed response from the device: header 0x%02X "
 			    "at byte %zu does not fit",
 			    id, i);
-		if (id == OBEX_CONNECTION_ID && !s.has_cid) {
-			s.has_cid = true;
-			s.cid = (uint32_t)send_u16(p + i + 1) << 16 |
-			    send_u16(p + i + 3);
+		if (id == OBEX_HI_CONNECTION_ID && !c.has_cid) {
+			c.has_cid = true;
+			c.cid = obex_get32(p + i + 1);
 		}
 		i += size;
 	}
@@ -324,15 +178,15 @@ send_parse_response(send_session &s, const unsigned char *p, size_t n,
 
 /* A request of one packet, and its response parsed. */
 static bool
-send_request(send_session &s, size_t n, bool connect)
+request(client &c, size_t n, bool connect)
 {
 	size_t got;
 
-	send_put16(s.packet + 1, n);
-	if (!send_write(s, s.packet, n) || !send_receive(s, got))
+	obex_end(c.packet, n);
+	if (!write_request(c, n) || !receive(c, got))
 		return false;
-	if (!send_parse_response(s, s.response, got, connect)) {
-		s.broken = true;
+	if (!client_parse_response(c, c.response, got, connect)) {
+		c.broken = true;
 		return false;
 	}
 	return true;
@@ -340,109 +194,93 @@ send_request(send_session &s, size_t n, bool connect)
 
 /* Starts a request: its code, room for its length, the Connection ID. */
 static size_t
-send_begin(send_session &s, int code)
+begin(client &c, int code)
 {
-	size_t n = 3;
+	size_t n = obex_begin(c.packet, code);
 
-	s.packet[0] = (unsigned char)code;
-	if (s.has_cid) {
-		s.packet[n] = OBEX_CONNECTION_ID;
-		send_put16(s.packet + n + 1, s.cid >> 16);
-		send_put16(s.packet + n + 3, s.cid & 0xFFFF);
-		n += 5;
-	}
+	if (c.has_cid)
+		n += obex_put_quad(c.packet + n, OBEX_HI_CONNECTION_ID, c.cid);
 	return n;
 }
 
 void
-send_init(send_session &s, int fd, int timeout_ms, unsigned ours)
+client_init(client &c, link_state &l, unsigned ours)
 {
-	struct stat st;
-
-	s.fd = fd;
-	s.timeout_ms = timeout_ms;
-	s.ours = ours;
-	s.mtu = ours;
-	s.has_cid = false;
-	s.cid = 0;
-	s.is_socket = fstat(fd, &st) == 0 && S_ISSOCK(st.st_mode);
-	s.connected = false;
-	s.broken = false;
-	s.code = 0;
-	s.number = 0;
-	s.name[0] = '\0';
-	s.has_total = false;
-	s.total = 0;
-	s.sent = 0;
-	s.started = false;
-	s.begun_ms = 0;
-	s.delivered = 0;
-	s.aborted = false;
-	s.progress = nullptr;
-	s.progress_context = nullptr;
-	s.why[0] = '\0';
-	s.used = s.data_at = s.data = 0;
+	c.link = &l;
+	c.ours = ours;
+	c.mtu = ours;
+	c.has_cid = false;
+	c.cid = 0;
+	c.connected = false;
+	c.broken = false;
+	c.code = 0;
+	c.object = {};
+	c.delivered = 0;
+	c.aborted = false;
+	c.progress = nullptr;
+	c.why[0] = '\0';
+	c.used = c.data_at = c.data = 0;
 }
 
 bool
-send_connect(send_session &s)
+client_connect(client &c)
 {
-	s.packet[0] = OBEX_CONNECT;
-	s.packet[3] = OBEX_VERSION;
-	s.packet[4] = 0; /* flags */
-	send_put16(s.packet + 5, s.ours);
-	if (!send_request(s, 7, true))
+	size_t n = obex_begin(c.packet, OBEX_OP_CONNECT);
+
+	n += obex_put_connect_fields(c.packet + n, c.ours);
+	if (!request(c, n, true))
 		return false;
-	if (s.code != OBEX_SUCCESS)
-		return send_fail(s,
-		    "the device refused the connection: %s "
-		    "(0x%02X)",
-		    send_response_name(s.code), s.code);
-	s.connected = true;
+	if (c.code != OBEX_RESP_SUCCESS)
+		return fail(c, "the device refused the connection: %s (0x%02X)",
+		    obex_response_name(c.code), c.code);
+	c.connected = true;
 	return true;
 }
 
 /* Ends the packet under way and sends it; the answer must be `want`. */
 static bool
-send_flush(send_session &s, bool final)
+flush(client &c, bool final)
 {
-	if (s.data_at != 0) {
-		s.packet[s.data_at] =
-		    (unsigned char)(final ? HDR_END_OF_BODY : HDR_BODY);
-		send_put16(s.packet + s.data_at + 1, s.used - s.data_at);
-		s.data_at = 0;
+	if (c.data_at != 0) {
+		obex_put_bytes_head(c.packet + c.data_at,
+		    final ? OBEX_HI_END_OF_BODY : OBEX_HI_BODY,
+		    c.used - c.data_at - OBEX_BYTES_HEAD);
+		c.data_at = 0;
 	}
-	s.packet[0] = (unsigned char)(OBEX_PUT | (final ? OBEX_FINAL : 0));
-	if (!s.started)
-		s.begun_ms = send_now_ms();
-	s.started = true;
-	if (!send_request(s, s.used, false))
+	c.packet[0] =
+	    (unsigned char)(OBEX_OP_PUT | (final ? OBEX_FINAL_BIT : 0));
+	if (!c.object.started)
+		c.object.begun_ms = link_now_ms();
+	c.object.started = true;
+	if (!request(c, c.used, false))
 		return false;
 
-	int want = final ? OBEX_SUCCESS : OBEX_CONTINUE;
-	if (s.code != want) {
-		if (s.code >= OBEX_CONTINUE && s.code < 0xC0)
-			return send_fail(s,
+	int want = final ? OBEX_RESP_SUCCESS : OBEX_RESP_CONTINUE;
+	if (c.code != want) {
+		if (c.code >= OBEX_RESP_CONTINUE &&
+		    c.code < OBEX_RESP_BAD_REQUEST)
+			return fail(c,
 			    "the device answered %s (0x%02X) to a packet of "
 			    "%s, not %s",
-			    send_response_name(s.code), s.code, send_what(s),
-			    send_response_name(want));
-		return send_fail(s, "the device refused %s: %s (0x%02X)",
-		    send_what(s), send_response_name(s.code), s.code);
+			    obex_response_name(c.code), c.code, what(c),
+			    obex_response_name(want));
+		return fail(c, "the device refused %s: %s (0x%02X)", what(c),
+		    obex_response_name(c.code), c.code);
 	}
-	s.sent += s.data;
-	s.data = 0;
-	s.used = 3; /* the Connection ID leads the first packet only */
-	if (s.progress != nullptr)
-		s.progress(s, final);
+	c.object.sent += c.data;
+	c.data = 0;
+	/* The Connection ID leads the first packet only. */
+	c.used = OBEX_PACKET_HEAD;
+	if (c.progress != nullptr)
+		c.progress(c.object, final);
 	return true;
 }
 
 /* The room a packet has after its framing. */
 static size_t
-send_room(const send_session &s)
+room(const client &c)
 {
-	return s.mtu - s.used;
+	return c.mtu - c.used;
 }
 
 /*
@@ -451,43 +289,43 @@ send_room(const send_session &s)
  * Connection ID alone).
  */
 static bool
-send_add_header(send_session &s, const objread_header &h)
+add_header(client &c, const objread_header &h)
 {
-	if (h.length > send_room(s) && s.used > 3 && !send_flush(s, false))
+	if (h.length > room(c) && c.used > OBEX_PACKET_HEAD && !flush(c, false))
 		return false;
-	if (h.length > send_room(s))
-		return send_fail(s,
+	if (h.length > room(c))
+		return fail(c,
 		    "the %s header of %s (%u bytes) does not fit in the "
 		    "device's packets of %u bytes",
-		    h.name, send_what(s), h.length, s.mtu);
-	memcpy(s.packet + s.used, h.bytes, h.length);
-	s.used += h.length;
+		    h.name, what(c), h.length, c.mtu);
+	memcpy(c.packet + c.used, h.bytes, h.length);
+	c.used += h.length;
 	return true;
 }
 
 /* Payload bytes, into Body headers of as many packets as they need. */
 static bool
-send_add_data(send_session &s, const unsigned char *p, size_t n)
+add_data(client &c, const unsigned char *p, size_t n)
 {
 	while (n > 0) {
-		if (s.data_at == 0) {
+		if (c.data_at == 0) {
 			/* A data header of no data would be no use. */
-			if (send_room(s) < 4 && !send_flush(s, false))
+			if (room(c) < OBEX_BYTES_HEAD + 1 && !flush(c, false))
 				return false;
-			s.data_at = s.used;
-			s.used += 3;
+			c.data_at = c.used;
+			c.used += OBEX_BYTES_HEAD;
 		}
-		size_t k = send_room(s);
+		size_t k = room(c);
 		if (k == 0) {
-			if (!send_flush(s, false))
+			if (!flush(c, false))
 				return false;
 			continue;
 		}
 		if (k > n)
 			k = n;
-		memcpy(s.packet + s.used, p, k);
-		s.used += k;
-		s.data += k;
+		memcpy(c.packet + c.used, p, k);
+		c.used += k;
+		c.data += k;
 		p += k;
 		n -= k;
 	}
@@ -496,17 +334,17 @@ send_add_data(send_session &s, const unsigned char *p, size_t n)
 
 /* The final packet: End of Body with what is left of the payload. */
 static bool
-send_finish(send_session &s)
+finish(client &c)
 {
-	if (s.data_at == 0) {
-		if (send_room(s) < 3 && !send_flush(s, false))
+	if (c.data_at == 0) {
+		if (room(c) < OBEX_BYTES_HEAD && !flush(c, false))
 			return false;
-		s.data_at = s.used;
-		s.used += 3;
+		c.data_at = c.used;
+		c.used += OBEX_BYTES_HEAD;
 	}
-	if (!send_flush(s, true))
+	if (!flush(c, true))
 		return false;
-	s.delivered++;
+	c.delivered++;
 	return true;
 }
 
@@ -515,17 +353,17 @@ send_finish(send_session &s)
  * goes wrong with it leaves the failure already reported as it was.
  */
 static void
-send_last_word(send_session &s, int code)
+last_word(client &c, int code)
 {
-	char why[sizeof(s.why)];
+	char why[sizeof(c.why)];
 	size_t got;
 
-	memcpy(why, s.why, sizeof(why));
-	size_t n = send_begin(s, code);
-	send_put16(s.packet + 1, n);
-	if (send_write(s, s.packet, n) && send_receive(s, got))
-		send_parse_response(s, s.response, got, false);
-	memcpy(s.why, why, sizeof(why));
+	memcpy(why, c.why, sizeof(why));
+	size_t n = begin(c, code);
+	obex_end(c.packet, n);
+	if (write_request(c, n) && receive(c, got))
+		client_parse_response(c, c.response, got, false);
+	memcpy(c.why, why, sizeof(why));
 }
 
 /*
@@ -535,88 +373,88 @@ send_last_word(send_session &s, int code)
  * nothing more.
  */
 static void
-send_abort(send_session &s)
+abort_put(client &c)
 {
-	if (!s.started || s.broken || s.code != OBEX_CONTINUE)
+	if (!c.object.started || c.broken || c.code != OBEX_RESP_CONTINUE)
 		return;
-	send_last_word(s, OBEX_ABORT);
-	s.aborted = true;
+	last_word(c, OBEX_OP_ABORT);
+	c.aborted = true;
 }
 
 /* The Name header's text as bytes: each unit's low byte, '?' for others. */
 static void
-send_take_name(send_session &s, const objread_header &h)
+take_name(client_object &o, const objread_header &h)
 {
 	size_t k = 0;
 
-	for (size_t i = 0; i < h.count && k + 1 < sizeof(s.name); i += 2) {
-		unsigned unit = send_u16(h.bytes + 3 + i);
-		s.name[k++] = unit != 0 && unit <= 0xFF ? (char)unit : '?';
+	for (size_t i = 0; i < h.count && k + 1 < sizeof(o.name); i += 2) {
+		unsigned unit = obex_get16(h.bytes + OBEX_BYTES_HEAD + i);
+		o.name[k++] = unit != 0 && unit <= 0xFF ? (char)unit : '?';
 	}
-	s.name[k] = '\0';
+	o.name[k] = '\0';
 }
 
-send_result
-send_objects(send_session &s, objread &r, objread_event event)
+client_result
+client_put_objects(client &c, objread &r, objread_event event)
 {
 	bool in_object = false;
 
-	for (;; event = objread_next(r, s.mtu)) {
+	for (;; event = objread_next(r, c.mtu)) {
 		switch (event) {
 		case OBJREAD_DONE:
-			return SEND_OK;
+			return CLIENT_OK;
 		case OBJREAD_FAULT:
 		case OBJREAD_ERROR:
-			send_abort(s);
-			return SEND_INPUT;
+			abort_put(c);
+			return CLIENT_INPUT;
 		case OBJREAD_HEADER:
 			if (!in_object) {
 				in_object = true;
-				s.number++;
-				s.name[0] = '\0';
-				s.has_total = false;
-				s.sent = 0;
-				s.started = false;
-				s.used = send_begin(s, OBEX_PUT);
-				s.data_at = 0;
-				s.data = 0;
+				c.object.number++;
+				c.object.name[0] = '\0';
+				c.object.has_total = false;
+				c.object.sent = 0;
+				c.object.started = false;
+				c.used = begin(c, OBEX_OP_PUT);
+				c.data_at = 0;
+				c.data = 0;
 			}
 			if (r.header.bytes == nullptr)
 				break;
-			if (r.header.id == HDR_NAME)
-				send_take_name(s, r.header);
-			if (r.header.id == HDR_LENGTH) {
-				s.has_total = true;
-				s.total = r.header.value;
+			if (r.header.id == OBEX_HI_NAME)
+				take_name(c.object, r.header);
+			if (r.header.id == OBEX_HI_LENGTH) {
+				c.object.has_total = true;
+				c.object.total = r.header.value;
 			}
-			if (!send_add_header(s, r.header)) {
-				send_abort(s);
-				return SEND_LINK;
+			if (!add_header(c, r.header)) {
+				abort_put(c);
+				return CLIENT_LINK;
 			}
 			break;
 		case OBJREAD_DATA:
-			if (!send_add_data(s, r.data, r.count)) {
-				send_abort(s);
-				return SEND_LINK;
+			if (!add_data(c, r.data, r.count)) {
+				abort_put(c);
+				return CLIENT_LINK;
 			}
 			break;
 		case OBJREAD_END:
-			if (!send_finish(s)) {
-				send_abort(s);
-				return SEND_LINK;
+			if (!finish(c)) {
+				abort_put(c);
+				return CLIENT_LINK;
 			}
 			in_object = false;
-			s.started = false;
+			c.object.started = false;
 			break;
 		}
 	}
 }
 
 void
-send_disconnect(send_session &s)
+client_disconnect(client &c)
 {
-	if (!s.connected || s.broken)
+	if (!c.connected || c.broken)
 		return;
-	send_last_word(s, OBEX_DISCONNECT);
-	s.connected = false;
+	last_word(c, OBEX_OP_DISCONNECT);
+	c.connected = false;
 }

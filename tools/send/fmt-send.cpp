@@ -21,13 +21,14 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "client.h"
+#include "link.h"
 #include "objread.h"
-#include "objstream.h"
-#include "send.h"
+#include "proc.h"
 
 /* A phone asks its user before it takes an object. */
-static const int SEND_WAIT_SECONDS = 60;
-static const int SEND_WAIT_MAX = 86400;
+static const int WAIT_SECONDS = 60;
+static const int WAIT_MAX = 86400;
 
 /* Progress on standard error: where it goes and what is on screen. */
 static bool progress_tty;
@@ -48,29 +49,25 @@ show_rate(char *text, size_t n, double per_second)
 }
 
 static void
-show_progress(const send_session &s, bool done)
+show_progress(const client_object &o, bool done)
 {
-	int64_t now = send_now_ms();
+	int64_t now = link_now_ms();
 
 	/* In place on a terminal, ten times a second at most. */
 	if (!done && (!progress_tty || now - progress_last_ms < 100))
 		return;
 	progress_last_ms = now;
 
-	char name[sizeof(s.name) * 4 + 32], total[48], rate[32], line[256];
-	if (s.name[0] != '\0')
-		snprintf(name, sizeof(name), "%s", obj_shown(s.name));
-	else
-		snprintf(name, sizeof(name), "object %" PRIu64, s.number);
+	char total[48], rate[32], line[256];
 	total[0] = '\0';
-	if (s.has_total)
-		snprintf(total, sizeof(total), " of %" PRIu64, s.total);
-	int64_t ms = now - s.begun_ms;
+	if (o.has_total)
+		snprintf(total, sizeof(total), " of %" PRIu64, o.total);
+	int64_t ms = now - o.begun_ms;
 	show_rate(rate, sizeof(rate),
-	    (double)s.sent * 1000 / (double)(ms > 0 ? ms : 1));
+	    (double)o.sent * 1000 / (double)(ms > 0 ? ms : 1));
 	int k = snprintf(line, sizeof(line), "%s: %" PRIu64 "%s byte%s, %s",
-	    name, s.sent, total,
-	    (s.has_total ? s.total : s.sent) == 1 ? "" : "s", rate);
+	    client_object_name(o, false), o.sent, total,
+	    (o.has_total ? o.total : o.sent) == 1 ? "" : "s", rate);
 	size_t width = k < 0 ? 0 : (size_t)k;
 	if (width >= sizeof(line))
 		width = sizeof(line) - 1;
@@ -102,24 +99,11 @@ warn(const char *fmt, ...)
 		fputc('\n', stderr);
 		progress_open = false;
 	}
-	fprintf(stderr, "%s: ", obj_name());
+	fprintf(stderr, "%s: ", proc_name());
 	va_start(ap, fmt);
 	vfprintf(stderr, fmt, ap);
 	va_end(ap);
 	fputc('\n', stderr);
-}
-
-/* What the input did wrong, as fmt-dump says it. */
-static void
-warn_input(const objread &r, const char *path)
-{
-	if (r.last == OBJREAD_FAULT)
-		warn("offset %" PRIu64 ": %s", r.fault_offset, r.fault);
-	else if (path != nullptr)
-		warn("cannot read `%s': %s", obj_shown(path),
-		    strerror(r.error));
-	else
-		warn("cannot read standard input: %s", strerror(r.error));
 }
 
 int
@@ -129,8 +113,8 @@ main(int argc, char *argv[])
 	bool verbose = false, help = false, misuse = false;
 	int ch;
 
-	obj_start(argc, argv, "fmt-send");
-	while ((ch = getopt(argc, argv, OBJ_OPTIONS("vm:w:h"))) != -1) {
+	proc_start(argc, argv, "fmt-send");
+	while ((ch = getopt(argc, argv, PROC_OPTIONS("vm:w:h"))) != -1) {
 		switch (ch) {
 		case 'v':
 			verbose = true;
@@ -151,76 +135,61 @@ main(int argc, char *argv[])
 	}
 	int operands = argc - optind;
 	if (help || misuse || operands < 1 || operands > 2)
-		obj_usage("Send OBEX objects from stdin or file to a device\n"
-			  "Usage: %s [-v] [-m size] [-w seconds] destination "
-			  "[file]\n",
+		proc_usage("Send OBEX objects from stdin or file to a device",
+		    "[-v] [-m size] [-w seconds] destination [file]",
 		    help && !misuse ? 0 : 1);
 
-	long size = OBEX_PACKET_MAX, wait = SEND_WAIT_SECONDS;
+	long size = OBEX_PACKET_MAX, wait = WAIT_SECONDS;
 	if (size_arg != nullptr &&
-	    !send_number(size_arg, OBEX_PACKET_MIN, OBEX_PACKET_MAX, size))
-		obj_fatal("bad packet size `%s': not %u to %u",
-		    obj_shown(size_arg), OBEX_PACKET_MIN, OBEX_PACKET_MAX);
-	if (wait_arg != nullptr &&
-	    !send_number(wait_arg, 1, SEND_WAIT_MAX, wait))
-		obj_fatal("bad time-out `%s': not 1 to %d seconds",
-		    obj_shown(wait_arg), SEND_WAIT_MAX);
+	    !link_number(size_arg, OBEX_PACKET_MIN, OBEX_PACKET_MAX, size))
+		proc_fatal("bad packet size `%s': not %u to %u",
+		    proc_shown(size_arg), OBEX_PACKET_MIN, OBEX_PACKET_MAX);
+	if (wait_arg != nullptr && !link_number(wait_arg, 1, WAIT_MAX, wait))
+		proc_fatal("bad time-out `%s': not 1 to %d seconds",
+		    proc_shown(wait_arg), WAIT_MAX);
 	const char *dest_arg = argv[optind];
-	send_dest dest;
+	link_dest dest;
 	char why[256];
-	if (!send_dest_parse(dest_arg, dest, why, sizeof(why)))
-		obj_fatal("bad destination `%s': %s", obj_shown(dest_arg), why);
+	if (!link_parse(dest_arg, dest, why, sizeof(why)))
+		proc_fatal("bad destination `%s': %s", proc_shown(dest_arg),
+		    why);
 
-	const char *path = operands == 2 ? argv[optind + 1] : nullptr;
-	int in = STDIN_FILENO;
-	if (path != nullptr && strcmp(path, "-") != 0) {
-		in = open(path, O_RDONLY);
-		if (in < 0)
-			obj_fatal("cannot open `%s': %s", obj_shown(path),
-			    strerror(errno));
-	} else {
-		path = nullptr;
-	}
+	static objread r;
+	objread_open(r, operands == 2 ? argv[optind + 1] : nullptr);
 
 	/* A device that hangs up must not end the program unheard. */
 	signal(SIGPIPE, SIG_IGN);
 
-	static objread r;
-	objread_init(r, in);
 	objread_event first = objread_next(r, OBEX_PACKET_MAX);
 	if (first == OBJREAD_FAULT || first == OBJREAD_ERROR) {
-		warn_input(r, path);
+		warn("%s", objread_why(r));
 		return 1;
 	}
 
-	int fd = send_open(dest, (int)wait * 1000, why, sizeof(why));
-	if (fd < 0)
-		obj_fatal("cannot connect to `%s': %s", obj_shown(dest_arg),
+	static link_state link;
+	if (!link_open(link, dest, (int)wait * 1000, why, sizeof(why)))
+		proc_fatal("cannot connect to `%s': %s", proc_shown(dest_arg),
 		    why);
-	static send_session s;
-	send_init(s, fd, (int)wait * 1000, (unsigned)size);
+	static client c;
+	client_init(c, link, (unsigned)size);
 	progress_tty = isatty(STDERR_FILENO);
 	if (verbose || progress_tty)
-		s.progress = show_progress;
-	if (!send_connect(s))
-		obj_fatal("%s", s.why);
+		c.progress = show_progress;
+	if (!client_connect(c))
+		proc_fatal("%s", c.why);
 
-	send_result result = send_objects(s, r, first);
-	send_disconnect(s);
-	if (result == SEND_OK)
+	client_result result = client_put_objects(c, r, first);
+	client_disconnect(c);
+	if (result == CLIENT_OK)
 		return 0;
-	if (result == SEND_INPUT)
-		warn_input(r, path);
+	if (result == CLIENT_INPUT)
+		warn("%s", objread_why(r));
 	else
-		warn("%s", s.why);
-	if (s.aborted) {
-		if (s.name[0] != '\0')
-			warn("`%s' was aborted", obj_shown(s.name));
-		else
-			warn("object %" PRIu64 " was aborted", s.number);
-	}
-	if (s.delivered != 0)
+		warn("%s", c.why);
+	if (c.aborted)
+		warn("%s was aborted", client_object_name(c.object, true));
+	if (c.delivered != 0)
 		warn("%" PRIu64 " object%s delivered before the failure",
-		    s.delivered, s.delivered == 1 ? " was" : "s were");
+		    c.delivered, c.delivered == 1 ? " was" : "s were");
 	return 1;
 }

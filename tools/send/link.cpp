@@ -1,10 +1,10 @@
 /* SPDX-License-Identifier: BSD-2-Clause */
 /*
- * Where the objects go: the destination on the command line, and a
- * descriptor that reaches it.  TCP and Bluetooth sockets are left
- * non-blocking, since the client waits on them itself with a time limit; a
- * serial line is put in raw mode for as long as the program runs, and
- * given back as it was found.
+ * Where the objects go: the destination on the command line, a descriptor
+ * that reaches it, and the bytes written to and read from it.  TCP and
+ * Bluetooth sockets are left non-blocking, since every wait on them is
+ * ours to bound; a serial line is put in raw mode for as long as the
+ * program runs, and given back as it was found.
  */
 #include <fcntl.h>
 #include <netdb.h>
@@ -12,6 +12,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -20,14 +21,19 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
-#include "send.h"
+#include "link.h"
+
+#ifndef MSG_NOSIGNAL
+#define MSG_NOSIGNAL 0 /* where SIGPIPE cannot be turned off per call */
+#endif
 
 /* OBEX's own TCP port. */
-static const char SEND_TCP_PORT[] = "650";
+static const char TCP_PORT[] = "650";
 
 bool
-send_number(const char *text, long low, long high, long &value)
+link_number(const char *text, long low, long high, long &value)
 {
 	if (*text < '0' || *text > '9')
 		return false;
@@ -38,7 +44,7 @@ send_number(const char *text, long low, long high, long &value)
 }
 
 static bool
-send_copy(char *to, size_t size, const char *from, size_t n)
+copy(char *to, size_t size, const char *from, size_t n)
 {
 	if (n >= size)
 		return false;
@@ -48,7 +54,7 @@ send_copy(char *to, size_t size, const char *from, size_t n)
 }
 
 static int
-send_hex_digit(char c)
+hex_digit(char c)
 {
 	if (c >= '0' && c <= '9')
 		return c - '0';
@@ -60,12 +66,12 @@ send_hex_digit(char c)
 }
 
 bool
-send_bdaddr_parse(const char *text, unsigned char addr[6])
+link_bdaddr_parse(const char *text, unsigned char addr[6])
 {
 	for (int i = 0; i < 6; i++) {
 		const char *p = text + 3 * i;
-		int hi = send_hex_digit(p[0]);
-		int lo = hi < 0 ? -1 : send_hex_digit(p[1]);
+		int hi = hex_digit(p[0]);
+		int lo = hi < 0 ? -1 : hex_digit(p[1]);
 		if (lo < 0 || p[2] != (i == 5 ? '\0' : ':'))
 			return false;
 		addr[i] = (unsigned char)(hi << 4 | lo);
@@ -74,7 +80,7 @@ send_bdaddr_parse(const char *text, unsigned char addr[6])
 }
 
 int
-send_sdp_channel(const unsigned char *p, size_t n)
+link_sdp_channel(const unsigned char *p, size_t n)
 {
 	/*
 	 * The RFCOMM protocol's UUID (16 bits, 0x0003) followed by the
@@ -92,7 +98,7 @@ send_sdp_channel(const unsigned char *p, size_t n)
 }
 
 static bool
-send_tcp_parse(const char *rest, send_dest &d, char *why, size_t n)
+tcp_parse(const char *rest, link_dest &d, char *why, size_t n)
 {
 	const char *port = nullptr;
 	size_t host_len;
@@ -126,9 +132,9 @@ send_tcp_parse(const char *rest, send_dest &d, char *why, size_t n)
 		snprintf(why, n, "no port after the colon");
 		return false;
 	}
-	if (!send_copy(d.host, sizeof(d.host), rest, host_len) ||
-	    !send_copy(d.port, sizeof(d.port), port ? port : SEND_TCP_PORT,
-		strlen(port ? port : SEND_TCP_PORT))) {
+	if (!copy(d.host, sizeof(d.host), rest, host_len) ||
+	    !copy(d.port, sizeof(d.port), port ? port : TCP_PORT,
+		strlen(port ? port : TCP_PORT))) {
 		snprintf(why, n, "host or port too long");
 		return false;
 	}
@@ -136,21 +142,21 @@ send_tcp_parse(const char *rest, send_dest &d, char *why, size_t n)
 }
 
 bool
-send_dest_parse(const char *text, send_dest &d, char *why, size_t n)
+link_parse(const char *text, link_dest &d, char *why, size_t n)
 {
 	long v;
 
 	d = {};
 	if (strncmp(text, "tcp:", 4) == 0) {
-		d.kind = SEND_TCP;
-		return send_tcp_parse(text + 4, d, why, n);
+		d.kind = LINK_TCP;
+		return tcp_parse(text + 4, d, why, n);
 	}
 	if (strncmp(text, "bt:", 3) == 0) {
 		const char *rest = text + 3;
 		char addr[18];
-		d.kind = SEND_BT;
-		if (!send_copy(addr, sizeof(addr), rest, strnlen(rest, 17)) ||
-		    !send_bdaddr_parse(addr, d.bdaddr) ||
+		d.kind = LINK_BT;
+		if (!copy(addr, sizeof(addr), rest, strnlen(rest, 17)) ||
+		    !link_bdaddr_parse(addr, d.bdaddr) ||
 		    (rest[17] != '\0' && rest[17] != ':')) {
 			snprintf(why, n,
 			    "a Bluetooth address is six hexadecimal pairs, "
@@ -158,7 +164,7 @@ send_dest_parse(const char *text, send_dest &d, char *why, size_t n)
 			return false;
 		}
 		if (rest[17] == ':') {
-			if (!send_number(rest + 18, 1, 30, v)) {
+			if (!link_number(rest + 18, 1, 30, v)) {
 				snprintf(why, n,
 				    "an RFCOMM channel is 1 to 30");
 				return false;
@@ -168,8 +174,8 @@ send_dest_parse(const char *text, send_dest &d, char *why, size_t n)
 		return true;
 	}
 	if (strncmp(text, "fd:", 3) == 0) {
-		d.kind = SEND_FD;
-		if (!send_number(text + 3, 0, INT_MAX, v)) {
+		d.kind = LINK_FD;
+		if (!link_number(text + 3, 0, INT_MAX, v)) {
 			snprintf(why, n, "a descriptor is a number");
 			return false;
 		}
@@ -177,7 +183,7 @@ send_dest_parse(const char *text, send_dest &d, char *why, size_t n)
 		return true;
 	}
 	if (strncmp(text, "tty:", 4) == 0 && text[4] != '\0') {
-		d.kind = SEND_TTY;
+		d.kind = LINK_TTY;
 		d.path = text + 4;
 		return true;
 	}
@@ -191,8 +197,7 @@ send_dest_parse(const char *text, send_dest &d, char *why, size_t n)
  * -1 with errno set.
  */
 static int
-send_connect_within(int fd, const struct sockaddr *sa, unsigned len,
-    int timeout_ms)
+connect_within(int fd, const struct sockaddr *sa, unsigned len, int timeout_ms)
 {
 	int flags = fcntl(fd, F_GETFL);
 	if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0)
@@ -221,13 +226,13 @@ send_connect_within(int fd, const struct sockaddr *sa, unsigned len,
 }
 
 int
-send_socket(int domain, int type, int protocol, const struct sockaddr *sa,
+link_socket(int domain, int type, int protocol, const struct sockaddr *sa,
     unsigned len, int timeout_ms)
 {
 	int fd = socket(domain, type, protocol);
 	if (fd < 0)
 		return -1;
-	if (send_connect_within(fd, sa, len, timeout_ms) != 0) {
+	if (connect_within(fd, sa, len, timeout_ms) != 0) {
 		int error = errno;
 		close(fd);
 		errno = error;
@@ -237,7 +242,7 @@ send_socket(int domain, int type, int protocol, const struct sockaddr *sa,
 }
 
 static int
-send_tcp_open(const send_dest &d, int timeout_ms, char *why, size_t n)
+tcp_open(const link_dest &d, int timeout_ms, char *why, size_t n)
 {
 	struct addrinfo hints = {}, *list;
 
@@ -252,7 +257,7 @@ send_tcp_open(const send_dest &d, int timeout_ms, char *why, size_t n)
 	int fd = -1, error = 0;
 	for (struct addrinfo *a = list; a != nullptr && fd < 0;
 	     a = a->ai_next) {
-		fd = send_socket(a->ai_family, a->ai_socktype, a->ai_protocol,
+		fd = link_socket(a->ai_family, a->ai_socktype, a->ai_protocol,
 		    a->ai_addr, a->ai_addrlen, timeout_ms);
 		if (fd < 0)
 			error = errno;
@@ -277,14 +282,14 @@ static int tty_fd = -1;
 static struct termios tty_saved;
 
 static void
-send_tty_restore()
+tty_restore()
 {
 	if (tty_fd >= 0)
 		tcsetattr(tty_fd, TCSANOW, &tty_saved);
 }
 
 static int
-send_tty_open(const send_dest &d, char *why, size_t n)
+tty_open(const link_dest &d, char *why, size_t n)
 {
 	int fd = open(d.path, O_RDWR | O_NOCTTY | O_NONBLOCK);
 	struct termios t;
@@ -307,19 +312,19 @@ send_tty_open(const send_dest &d, char *why, size_t n)
 		return -1;
 	}
 	tty_fd = fd;
-	atexit(send_tty_restore);
+	atexit(tty_restore);
 	return fd;
 }
 
-int
-send_open(const send_dest &d, int timeout_ms, char *why, size_t n)
+static int
+open_fd(const link_dest &d, int timeout_ms, char *why, size_t n)
 {
 	switch (d.kind) {
-	case SEND_TCP:
-		return send_tcp_open(d, timeout_ms, why, n);
-	case SEND_BT:
-		return send_bt_open(d, timeout_ms, why, n);
-	case SEND_FD: {
+	case LINK_TCP:
+		return tcp_open(d, timeout_ms, why, n);
+	case LINK_BT:
+		return link_bt_open(d, timeout_ms, why, n);
+	case LINK_FD: {
 		int flags = fcntl(d.fd, F_GETFL);
 		if (flags < 0) {
 			snprintf(why, n, "%s", strerror(errno));
@@ -333,8 +338,126 @@ send_open(const send_dest &d, int timeout_ms, char *why, size_t n)
 		}
 		return d.fd;
 	}
-	case SEND_TTY:
-		return send_tty_open(d, why, n);
+	case LINK_TTY:
+		return tty_open(d, why, n);
 	}
 	return -1;
+}
+
+bool
+link_open(link_state &l, const link_dest &d, int timeout_ms, char *why,
+    size_t n)
+{
+	int fd = open_fd(d, timeout_ms, why, n);
+	if (fd < 0)
+		return false;
+	link_init(l, fd, timeout_ms);
+	return true;
+}
+
+void
+link_init(link_state &l, int fd, int timeout_ms)
+{
+	struct stat st;
+
+	l.fd = fd;
+	l.is_socket = fstat(fd, &st) == 0 && S_ISSOCK(st.st_mode);
+	l.timeout_ms = timeout_ms;
+	l.error = 0;
+}
+
+int64_t
+link_now_ms()
+{
+	struct timespec ts;
+
+	clock_gettime(CLOCK_MONOTONIC, &ts);
+	return (int64_t)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
+}
+
+/*
+ * Waits until fd is ready for `events` or the deadline passes: 1, 0 after
+ * the deadline, -1 on an error.
+ */
+static int
+wait_for(int fd, short events, int64_t deadline)
+{
+	for (;;) {
+		int64_t left = deadline - link_now_ms();
+		struct pollfd p = { fd, events, 0 };
+		int n = poll(&p, 1, left > 0 ? (int)left : 0);
+		if (n >= 0 || errno != EINTR)
+			return n;
+	}
+}
+
+/* A device that hung up, or another error kept for the caller. */
+static link_status
+failed(link_state &l, int error)
+{
+	if (error == EPIPE || error == ECONNRESET)
+		return LINK_HUNG_UP;
+	l.error = error;
+	return LINK_FAILED;
+}
+
+/*
+ * A socket is written without blocking, whatever the caller left it as,
+ * so that the wait is always ours to bound.
+ */
+link_status
+link_write(link_state &l, const void *data, size_t n)
+{
+	const unsigned char *p = static_cast<const unsigned char *>(data);
+	int64_t deadline = link_now_ms() + l.timeout_ms;
+
+	while (n > 0) {
+		ssize_t w = l.is_socket
+		    ? send(l.fd, p, n, MSG_NOSIGNAL | MSG_DONTWAIT)
+		    : write(l.fd, p, n);
+		if (w > 0) {
+			p += w;
+			n -= (size_t)w;
+			deadline = link_now_ms() + l.timeout_ms;
+			continue;
+		}
+		if (w < 0 && errno == EINTR)
+			continue;
+		if (w < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+			int ready = wait_for(l.fd, POLLOUT, deadline);
+			if (ready == 0)
+				return LINK_TIMEOUT;
+			if (ready < 0)
+				return failed(l, errno);
+			continue;
+		}
+		return failed(l, w < 0 ? errno : EIO);
+	}
+	return LINK_OK;
+}
+
+link_status
+link_read(link_state &l, void *data, size_t n, int64_t deadline_ms)
+{
+	unsigned char *p = static_cast<unsigned char *>(data);
+
+	while (n > 0) {
+		int ready = wait_for(l.fd, POLLIN, deadline_ms);
+		if (ready == 0)
+			return LINK_TIMEOUT;
+		if (ready < 0)
+			return failed(l, errno);
+		ssize_t got = read(l.fd, p, n);
+		if (got < 0) {
+			if (errno == EINTR || errno == EAGAIN ||
+			    errno == EWOULDBLOCK)
+				continue;
+			return failed(l, errno);
+		}
+		if (got == 0)
+			return LINK_HUNG_UP;
+		p += got;
+		n -= (size_t)got;
+	}
+	return LINK_OK;
 }

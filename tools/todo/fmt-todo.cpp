@@ -7,7 +7,8 @@
 #include <unistd.h>
 
 #include "calarg.h"
-#include "objstream.h"
+#include "objwrite.h"
+#include "proc.h"
 #include "vcal.h"
 
 int
@@ -18,8 +19,8 @@ main(int argc, char *argv[])
 	bool help = false, misuse = false, ical = false, lossy = false;
 	int ch;
 
-	obj_start(argc, argv, "fmt-todo");
-	while ((ch = getopt(argc, argv, OBJ_OPTIONS("n:d:hil"))) != -1) {
+	proc_start(argc, argv, "fmt-todo");
+	while ((ch = getopt(argc, argv, PROC_OPTIONS("n:d:hil"))) != -1) {
 		switch (ch) {
 		case 'n':
 			name = optarg;
@@ -47,9 +48,9 @@ main(int argc, char *argv[])
 		argc - optind > 1))
 		misuse = true;
 	if (help || misuse)
-		obj_usage(
-		    "Format Palm Pilot todo item from stdin or command line\n"
-		    "Usage: %s [-n name] [-d [[[cc]yy]mm]dd] [text ...]\n",
+		proc_usage("Format Palm Pilot todo item from stdin or command "
+			   "line",
+		    "[-n name] [-d [[[cc]yy]mm]dd] [text ...]",
 		    help && !misuse ? 0 : 1);
 	if (ical)
 		return vcal_run(VCAL_TODOS,
@@ -76,8 +77,8 @@ main(int argc, char *argv[])
 	textbuf_puts("\nEND:VTODO\nEND:VCALENDAR\n");
 
 	if (name != nullptr)
-		hdr_name(name, obj_namelen(name));
+		hdr_name(name, proc_namelen(name));
 	hdr_creator(hdr_code("todo"));
 	hdr_payload(textbuf.data, (size_t)textbuf.length);
-	return obj_finish();
+	return proc_finish();
 }

@@ -1,8 +1,8 @@
 /* SPDX-License-Identifier: BSD-2-Clause */
 /*
- * What every program does around its object: the name for messages, the
- * usage text, fatal errors and the final check that standard output really
- * received the object.
+ * The process helpers: what every program does around its object.  The
+ * name for messages, the usage text, fatal errors and the final check
+ * that standard output really received the object.
  */
 #include <unistd.h>
 
@@ -11,12 +11,13 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "objstream.h"
+#include "objwrite.h"
+#include "proc.h"
 
 static const char *progname = "";
 
 void
-obj_start(int argc, char *argv[], const char *own_name)
+proc_start(int argc, char *argv[], const char *own_name)
 {
 	/*
 	 * A process may be started with no argument vector at all (or, on
@@ -42,13 +43,13 @@ obj_start(int argc, char *argv[], const char *own_name)
 }
 
 const char *
-obj_name()
+proc_name()
 {
 	return progname;
 }
 
 const char *
-obj_shown(const char *text)
+proc_shown(const char *text)
 {
 	static char shown[4 * 4096 + 1];
 	size_t k = 0;
@@ -111,20 +112,20 @@ obj_shown(const char *text)
 }
 
 int
-obj_namelen(const char *name)
+proc_namelen(const char *name)
 {
-	return (int)strnlen(name, OBJ_NAME_MAX);
+	return (int)strnlen(name, PROC_NAME_MAX);
 }
 
 void
-obj_usage(const char *lines, int status)
+proc_usage(const char *description, const char *usage, int status)
 {
-	fprintf(stderr, lines, progname);
+	fprintf(stderr, "%s\nUsage: %s %s\n", description, progname, usage);
 	exit(status);
 }
 
 void
-obj_fatal(const char *fmt, ...)
+proc_fatal(const char *fmt, ...)
 {
 	va_list ap;
 
@@ -142,10 +143,10 @@ obj_fatal(const char *fmt, ...)
  * exit when it starts.
  */
 int
-obj_finish()
+proc_finish()
 {
 	if (!out_flush())
-		obj_fatal("cannot write to standard output: %s",
+		proc_fatal("cannot write to standard output: %s",
 		    strerror(out_error()));
 	return 0;
 }

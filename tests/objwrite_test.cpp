@@ -7,7 +7,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <algorithm>
+#include <vector>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,7 +16,8 @@
 
 #include <gtest/gtest.h>
 
-#include "objstream.h"
+#include "objwrite.h"
+#include "proc.h"
 #include "runner.h"
 
 /* What `write` sends to standard output. */
@@ -71,7 +72,7 @@ TEST(Header, WritesExactBytes)
 		{ "time", [] { hdr_time(0x01020304); }, "C4 01 02 03 04" },
 		{ "quad takes the identifier, or adds its kind bits",
 		    [] {
-			    hdr_quad(HDR_CREATOR, 1);
+			    hdr_quad(OBEX_HI_CREATOR, 1);
 			    hdr_quad(0x0F, 1);
 		    },
 		    "CF 00 00 00 01 CF 00 00 00 01" },
@@ -82,7 +83,7 @@ TEST(Header, WritesExactBytes)
 		{ "body", [] { hdr_body("\0\xFF", 2); }, "48 00 05 00 FF" },
 		{ "bytes takes the identifier, or adds its kind bits",
 		    [] {
-			    hdr_bytes(HDR_END_OF_BODY, "", 0);
+			    hdr_bytes(OBEX_HI_END_OF_BODY, "", 0);
 			    hdr_bytes(0x09, "", 0);
 		    },
 		    "49 00 03 49 00 03" },
@@ -167,37 +168,6 @@ text()
 	    (size_t)textbuf.length);
 }
 
-/* What appends leave behind: the text, the capacity and a waiting CR. */
-struct State {
-	std::string text;
-	int32_t capacity;
-	int last_was_cr;
-	bool operator==(const State &) const = default;
-};
-
-static void
-PrintTo(const State &st, std::ostream *os)
-{
-	*os << st.text.size() << " bytes of text, capacity " << st.capacity
-	    << ", last_was_cr " << st.last_was_cr;
-}
-
-static State
-state()
-{
-	return { text(), textbuf.capacity, textbuf.last_was_cr };
-}
-
-/* The state that appending each byte of `in` by itself leaves. */
-static State
-single_appends(const std::string &in)
-{
-	fresh();
-	for (char c : in)
-		textbuf_putc((unsigned char)c);
-	return state();
-}
-
 struct NormCase {
 	const char *name;
 	std::string in;
@@ -263,80 +233,6 @@ TEST(Textbuf, GrowsOnlyWhenFewerThanThreeBytesAreFree)
 	EXPECT_EQ(textbuf.capacity, 4096);
 }
 
-TEST(Textbuf, BulkAppendsGrowExactlyAsSingleBytesWould)
-{
-	/*
-	 * Runs of every length around the first growth point, after a lone
-	 * CR or after a line end at each of 32 offsets, ended by each kind of
-	 * line end, with or without text after it.
-	 */
-	std::vector<std::string> prefixes{ "\r" };
-	for (size_t j = 0; j < 32; j++)
-		prefixes.push_back(std::string(j, 'p') + "\n");
-	std::vector<std::string> inputs;
-	for (const std::string &prefix : prefixes)
-		for (size_t n = 980; n < 1030; n++)
-			for (const char *end : { "\n", "\r", "\r\n" })
-				for (size_t tail : { 0, 2043 })
-					inputs.push_back(prefix +
-					    std::string(n, 'a') + end +
-					    std::string(tail, 'b'));
-	for (const std::string &in : inputs) {
-		State expected = single_appends(in);
-		fresh();
-		textbuf_puts(in.c_str());
-		EXPECT_EQ(state(), expected) << in.size() << " bytes";
-	}
-}
-
-TEST(Textbuf, BulkAppendsMatchSingleAppendsOnAnyBytes)
-{
-	/*
-	 * Texts dense in line ends and in other control bytes (tab, VT, FF,
-	 * BS, SI), with NUL and plain runs, of lengths across several growth
-	 * points.  Standard input, strings in pieces, and single appends must
-	 * all agree, the capacity and a waiting CR included.
-	 */
-	static const char alphabet[] = "\r\n\t\x0b\x0c\x08\x0f\xff";
-	uint32_t seed = 12345;
-	auto next = [&seed] {
-		seed = seed * 1103515245 + 12345;
-		return seed >> 8;
-	};
-	std::string path = temp_dir() + "/stdin";
-	for (int round = 0; round < 200; round++) {
-		std::string in(next() % 9000, '\0');
-		unsigned density = 1 + next() % 64;
-		for (char &c : in) {
-			unsigned r = next();
-			if (r % density == 0)
-				c = alphabet[r / 64 % (sizeof(alphabet) - 1)];
-			else
-				c = r % 97 == 0 ? '\0' : (char)('a' + r % 26);
-		}
-		State expected = single_appends(in);
-
-		write_file(path, in);
-		ASSERT_NE(freopen(path.c_str(), "rb", stdin), nullptr);
-		fresh();
-		textbuf_read_stream();
-		EXPECT_EQ(state(), expected) << "round " << round;
-
-		/* The same bytes as strings cut at random points (and NULs). */
-		fresh();
-		for (size_t at = 0; at < in.size();) {
-			size_t len =
-			    std::min(in.size() - at, 1 + (size_t)next() % 200);
-			std::string piece = in.substr(at, len);
-			textbuf_puts(piece.c_str());
-			for (size_t i = strlen(piece.c_str()); i < len; i++)
-				textbuf_putc((unsigned char)piece[i]);
-			at += len;
-		}
-		EXPECT_EQ(state(), expected) << "round " << round;
-	}
-}
-
 TEST(TextbufDeathTest, ATextPastTheLargestBlockIsTooLongNotOutOfMemory)
 {
 	/*
@@ -347,7 +243,7 @@ TEST(TextbufDeathTest, ATextPastTheLargestBlockIsTooLongNotOutOfMemory)
 	 */
 	auto at_limit = [] {
 		char *argv[] = { const_cast<char *>("fmt-memo"), nullptr };
-		obj_start(1, argv, "fmt-memo");
+		proc_start(1, argv, "fmt-memo");
 		fresh();
 		textbuf.capacity = INT32_C(1) << 30;
 		textbuf.length = textbuf.capacity - 2;
@@ -414,5 +310,5 @@ TEST(Message, ShownTextHasItsControlsEscaped)
 		{ "\xf0\x9f\x93\x87 cards", "\xf0\x9f\x93\x87 cards" },
 	};
 	for (const auto &c : cases)
-		EXPECT_EQ(std::string(obj_shown(c.in)), c.shown) << c.shown;
+		EXPECT_EQ(std::string(proc_shown(c.in)), c.shown) << c.shown;
 }

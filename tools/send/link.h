@@ -1,0 +1,100 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
+/*
+ * fmt-send's link to the device: the destination on the command line
+ * (link_parse), a descriptor that reaches it (link_open), and bytes
+ * written and read on it within the time allowed (link_write, link_read).
+ * Whether the link is a socket, a serial line or a descriptor handed over
+ * is known here alone.
+ *
+ * Nothing here exits or prints: a failure comes back with its reason, for
+ * the caller to word, so that the tests and the fuzz target can drive
+ * every part.
+ */
+#ifndef LINK_H
+#define LINK_H
+
+#include <cstddef>
+#include <cstdint>
+
+enum link_kind { LINK_TCP, LINK_BT, LINK_FD, LINK_TTY };
+
+/* A destination as the command line gives it. */
+struct link_dest {
+	link_kind kind;
+	char host[256]; /* tcp: the host; no brackets */
+	char port[32]; /* tcp: the port or service, "650" by default */
+	unsigned char bdaddr[6]; /* bt: the address, first byte first */
+	int channel; /* bt: the RFCOMM channel, 0 to look it up */
+	int fd; /* fd: */
+	const char *path; /* tty: */
+};
+
+/*
+ * Parses a destination: false, with what is wrong in `why`, if it is not
+ * one of tcp:HOST[:PORT], bt:ADDR[:CHANNEL], fd:N or tty:PATH.
+ */
+bool link_parse(const char *text, link_dest &d, char *why, size_t why_size);
+
+/* A decimal number within [low, high], the whole text. */
+bool link_number(const char *text, long low, long high, long &value);
+
+/* A Bluetooth address, six hexadecimal pairs joined by colons. */
+bool link_bdaddr_parse(const char *text, unsigned char addr[6]);
+
+/* An open link, and the time it allows the device for each step. */
+struct link_state {
+	int fd;
+	bool is_socket;
+	int timeout_ms;
+	int error; /* the errno of the last LINK_FAILED */
+};
+
+/*
+ * Opens the destination, within `timeout_ms` where the wait is ours, and
+ * allows the device as long for each step after; false with the reason in
+ * `why`.
+ */
+bool link_open(link_state &l, const link_dest &d, int timeout_ms, char *why,
+    size_t why_size);
+
+/* A link on a descriptor that is open already. */
+void link_init(link_state &l, int fd, int timeout_ms);
+
+enum link_status {
+	LINK_OK,
+	LINK_TIMEOUT, /* the device took or sent nothing in the time */
+	LINK_HUNG_UP, /* the device closed or reset the link */
+	LINK_FAILED, /* any other error: l.error says which */
+};
+
+/*
+ * Writes all n bytes; the time allowed runs from the last byte the device
+ * took, however long a slow line takes for all of them.
+ */
+link_status link_write(link_state &l, const void *p, size_t n);
+
+/* Reads exactly n bytes, all of them before `deadline_ms`. */
+link_status link_read(link_state &l, void *p, size_t n, int64_t deadline_ms);
+
+/* Milliseconds on the monotonic clock. */
+int64_t link_now_ms();
+
+/*
+ * A socket connected to `sa` within the time limit, and left non-blocking;
+ * -1 with errno set.
+ */
+struct sockaddr;
+int link_socket(int domain, int type, int protocol, const struct sockaddr *sa,
+    unsigned len, int timeout_ms);
+
+/*
+ * The RFCOMM channel in an SDP protocol descriptor list, as the data
+ * element bytes give it; -1 if there is none.
+ */
+int link_sdp_channel(const unsigned char *p, size_t n);
+
+/* The Bluetooth side of link_open, one version per system. */
+int link_bt_open(const link_dest &d, int timeout_ms, char *why,
+    size_t why_size);
+
+#endif
