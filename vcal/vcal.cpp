@@ -10,6 +10,7 @@
  * properties and the like), or named as a loss: a new property that
  * iCalendar grows is a loss until someone decides otherwise.
  */
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -534,7 +535,12 @@ rule_text(const conversion &c, const icalrecurrencetype &r, std::string &rule,
 			return false;
 		}
 		if (days > 0) {
-			rule = "MP" + n;
+			/*
+			 * Its form is a list of positions and a list of
+			 * weekdays, each position with each weekday: 2+ 4+ TU
+			 * is the second and the fourth Tuesday.
+			 */
+			std::vector<int> positions, weekdays;
 			for (size_t i = 0; i < days; i++) {
 				int pos = ordinal != 0
 				    ? ordinal
@@ -544,11 +550,28 @@ rule_text(const conversion &c, const icalrecurrencetype &r, std::string &rule,
 					why = "BYDAY without a position";
 					return false;
 				}
+				int w = (int)icalrecurrencetype_day_day_of_week(
+				    r.by_day[i]);
+				if (std::find(positions.begin(),
+					positions.end(),
+					pos) == positions.end())
+					positions.push_back(pos);
+				if (std::find(weekdays.begin(), weekdays.end(),
+					w) == weekdays.end())
+					weekdays.push_back(w);
+			}
+			if (positions.size() * weekdays.size() != days) {
+				why = "BYDAY with other weekdays at each "
+				      "position";
+				return false;
+			}
+			rule = "MP" + n;
+			for (int pos : positions)
 				rule += " " +
 				    std::to_string(pos < 0 ? -pos : pos) +
-				    (pos < 0 ? "- " : "+ ") +
-				    weekday_name(r.by_day[i], 0);
-			}
+				    (pos < 0 ? "-" : "+");
+			for (int w : weekdays)
+				rule += std::string(" ") + weekday_names[w - 1];
 			break;
 		}
 		rule = "MD" + n;
