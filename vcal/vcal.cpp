@@ -1533,13 +1533,17 @@ vcal_convert(std::string_view input, vcal_kind kind,
 		out += "END:VCALENDAR\r\n";
 	}
 
-	/* Kept where they can still be reached: nothing lost, only left. */
-	static std::vector<icalcomponent *> kept;
+	/*
+	 * Kept where they can still be reached, by a list that no destructor
+	 * at exit takes away: nothing lost, only left.
+	 */
+	static std::vector<icalcomponent *> *kept =
+	    new std::vector<icalcomponent *>;
 	for (icalcomponent *root : calendars)
 		if (tidy)
 			icalcomponent_free(root);
 		else
-			kept.push_back(root);
+			kept->push_back(root);
 	if (objects.empty()) {
 		fault =
 		    kind == VCAL_EVENTS ? "holds no event" : "holds no to-do";
