@@ -13,7 +13,10 @@ int
 vcal_run(vcal_kind kind, const char *path, bool lossy)
 {
 #ifdef VCAL_MODULE
-	/* Found through the programs' run path, which points at it. */
+	/*
+	 * Its path from the program's own directory, which the dynamic
+	 * linker puts for $ORIGIN.
+	 */
 	void *module = dlopen(VCAL_MODULE, RTLD_LAZY | RTLD_LOCAL);
 	if (module == nullptr)
 		proc_fatal("-i needs %s, which cannot be loaded: %s",
