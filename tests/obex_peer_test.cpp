@@ -806,3 +806,34 @@ INSTANTIATE_TEST_SUITE_P(Cases, ObexSized,
 	Sized{ "Database4MiBAt255", big_database(), {}, 255 },
 	Sized{ "Database4MiBAt65535", big_database(), {}, 65535 }),
     CaseName());
+
+/* An address book: one PUT for each of its cards, in their order. */
+TEST(ObexBook, EveryCardItsOwnObject)
+{
+	const std::string book =
+	    "BEGIN:VCARD\nVERSION:3.0\nN:Lee;Ann\nTEL;TYPE=cell:555-0100\n"
+	    "END:VCARD\nBEGIN:VCARD\nVERSION:4.0\nFN:Bob Berg\nEND:VCARD\n"
+	    "BEGIN:VCARD\nVERSION:2.1\nORG:Acme\nEND:VCARD\n";
+	const std::vector<std::string> cards = {
+		"BEGIN:VCARD\r\nVERSION:2.1\r\nN:Lee;Ann\r\nFN:Ann Lee\r\n"
+		"TEL;CELL:555-0100\r\nEND:VCARD\r\n",
+		"BEGIN:VCARD\r\nVERSION:2.1\r\nN:Bob Berg\r\nFN:Bob Berg\r\n"
+		"END:VCARD\r\n",
+		"BEGIN:VCARD\r\nVERSION:2.1\r\nORG:Acme\r\nEND:VCARD\r\n",
+	};
+	const std::vector<std::string> names = { "Ann Lee", "Bob Berg",
+		"Acme" };
+	std::vector<Want> address, phone;
+	for (size_t i = 0; i < cards.size(); i++) {
+		address.push_back(counted(names[i], "addr", cards[i]));
+		phone.push_back({ names[i] + ".vcf", {}, {}, cards[i] });
+	}
+	EXPECT_EQ(obex_mismatch(obex_exchange(
+				    output_of("fmt-address", { "-i" }, book)),
+		      address),
+	    "");
+	EXPECT_EQ(obex_mismatch(obex_exchange(
+				    output_of("fmt-phonecard", { "-i" }, book)),
+		      phone),
+	    "");
+}

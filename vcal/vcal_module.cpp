@@ -43,6 +43,8 @@ static int
 run(vcal_kind kind, const char *path, bool lossy)
 {
 	std::string text;
+	if (path != nullptr && strcmp(path, "-") == 0)
+		path = nullptr;
 	std::string input = path != nullptr ? std::string("`") + path + "'"
 					    : std::string("standard input");
 

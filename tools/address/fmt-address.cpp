@@ -2,7 +2,8 @@
 /*
  * fmt-address: an entry for the address book of a Palm Pilot, as a vCard
  * 2.1 card built from the options, or whatever text standard input holds
- * when no field option is given (a card prepared elsewhere passes through).
+ * when no field option is given (a card prepared elsewhere passes through);
+ * with -i, every card of an address book, each as a 2.1 card of its own.
  */
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 
 #include "objwrite.h"
 #include "proc.h"
+#include "vcard.h"
 
 /* A field's text: nothing for a field whose option was not given. */
 static const char *
@@ -27,12 +29,12 @@ main(int argc, char *argv[])
 	const char *company = nullptr, *title = nullptr;
 	char name[PROC_NAME_MAX + 1] = "";
 	bool card = false; /* a field option was given, even empty */
-	bool help = false, misuse = false;
+	bool help = false, misuse = false, book = false;
 	int ch;
 
 	proc_start(argc, argv, "fmt-address");
 	while ((ch = getopt(argc, argv,
-		    PROC_OPTIONS("a:c:C:f:l:n:o:s:t:z:h"))) != -1) {
+		    PROC_OPTIONS("a:c:C:f:l:n:o:s:t:z:hi"))) != -1) {
 		switch (ch) {
 		case 'a':
 			street = optarg;
@@ -76,11 +78,17 @@ main(int argc, char *argv[])
 		case 'h':
 			help = true;
 			break;
+		case 'i':
+			book = true;
+			break;
 		default:
 			misuse = true;
 			break;
 		}
 	}
+	/* -i reads one file or standard input, and builds no card itself. */
+	if (book && (card || argc - optind > 1))
+		misuse = true;
 	if (help || misuse)
 		proc_usage("Format Palm Pilot address from stdin or command "
 			   "line",
@@ -88,6 +96,25 @@ main(int argc, char *argv[])
 		    "last-name] [-n obj-name] [-o company] [-s state] [-t "
 		    "title] [-z zip]",
 		    help && !misuse ? 0 : 1);
+
+	if (book) {
+		static vcard_book cards;
+		vcard_read_book(optind < argc ? argv[optind] : nullptr, &cards);
+		if (name[0] != '\0' && cards.count > 1)
+			proc_fatal("-n names one card, and the input holds %zu",
+			    cards.count);
+		for (size_t i = 0; i < cards.count; i++) {
+			const vcard_card &c = cards.cards[i];
+			if (name[0] != '\0')
+				hdr_name(name, proc_namelen(name));
+			else if (c.namelen > 0)
+				hdr_name(c.name, c.namelen);
+			hdr_length((uint32_t)c.length);
+			hdr_creator(hdr_code("addr"));
+			hdr_payload(cards.text.data + c.start, c.length);
+		}
+		return proc_finish();
+	}
 
 	textbuf_init();
 	if (!card) {
