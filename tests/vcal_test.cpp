@@ -1007,6 +1007,12 @@ TEST(Faults, MessageAndNothingWritten)
 		    .err = "fmt-date: standard input is not an iCalendar or "
 			   "vCalendar file\n",
 		    .status = 1 },
+		{ .name = "DashIsStandardInput",
+		    .args = { "-i", "-" },
+		    .input = "Hello\n",
+		    .err = "fmt-date: standard input is not an iCalendar or "
+			   "vCalendar file\n",
+		    .status = 1 },
 		{ .name = "BinaryInput",
 		    .args = { "-i" },
 		    .input = std::string("BEGIN:VCALENDAR\n\0", 17),
