@@ -5,6 +5,8 @@
  *	netsink obex PORTFILE	an OBEX receiver that answers and discards
  *	netsink raw PORTFILE	a reader that discards whatever it gets
  *	netsink copy PORT	standard input, copied raw to 127.0.0.1:PORT
+ *	netsink file PORTFILE OUT  a reader that stores what it gets in OUT,
+ *				and flushes it and its directory to disk
  *
  * A receiver listens on 127.0.0.1 on a port of the kernel's choosing,
  * writes the port to PORTFILE once it listens, takes one connection and
@@ -14,6 +16,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -92,6 +95,31 @@ raw(int fd)
 		;
 }
 
+/* As fmt-recv -d stores an object: the file, then its directory, synced. */
+static void
+store(int fd, const char *out)
+{
+	char dir[4096];
+	ssize_t n;
+	char *slash;
+	int f = open(out, O_WRONLY | O_CREAT | O_TRUNC, 0666);
+
+	if (f < 0)
+		die(out);
+	while ((n = read(fd, buf, sizeof(buf))) > 0)
+		write_full(f, buf, (size_t)n);
+	if (fsync(f) != 0 || close(f) != 0)
+		die(out);
+	snprintf(dir, sizeof(dir), "%s", out);
+	slash = strrchr(dir, '/');
+	if (slash != NULL)
+		*slash = '\0';
+	f = open(slash != NULL ? dir : ".", O_RDONLY);
+	if (f < 0 || fsync(f) != 0)
+		die(dir);
+	close(f);
+}
+
 static void
 copy(const char *port)
 {
@@ -119,8 +147,9 @@ main(int argc, char *argv[])
 	FILE *f;
 	int s, c, one = 1;
 
-	if (argc != 3) {
-		fprintf(stderr, "usage: netsink obex|raw PORTFILE | copy PORT\n");
+	if (argc != 3 && !(argc == 4 && strcmp(argv[1], "file") == 0)) {
+		fprintf(stderr, "usage: netsink obex|raw PORTFILE | file "
+				"PORTFILE OUT | copy PORT\n");
 		return 2;
 	}
 	if (strcmp(argv[1], "copy") == 0) {
@@ -149,6 +178,8 @@ main(int argc, char *argv[])
 	setsockopt(c, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
 	if (strcmp(argv[1], "obex") == 0)
 		obex(c);
+	else if (strcmp(argv[1], "file") == 0)
+		store(c, argv[3]);
 	else
 		raw(c);
 	return 0;

@@ -74,6 +74,12 @@ inline constexpr int OBEX_OP_ABORT = 0xFF;
 inline constexpr int OBEX_RESP_CONTINUE = 0x90;
 inline constexpr int OBEX_RESP_SUCCESS = 0xA0;
 inline constexpr int OBEX_RESP_BAD_REQUEST = 0xC0; /* the first failure */
+inline constexpr int OBEX_RESP_NOT_ACCEPTABLE = 0xC6;
+inline constexpr int OBEX_RESP_TOO_LARGE = 0xCD; /* Request Entity Too Large */
+inline constexpr int OBEX_RESP_INTERNAL_ERROR = 0xD0;
+inline constexpr int OBEX_RESP_NOT_IMPLEMENTED = 0xD1;
+inline constexpr int OBEX_RESP_UNAVAILABLE = 0xD3; /* Service Unavailable */
+inline constexpr int OBEX_RESP_DATABASE_FULL = 0xE0;
 
 /* The name of a response code, "unknown response" for the rest. */
 const char *obex_response_name(int code);

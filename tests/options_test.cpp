@@ -1,6 +1,6 @@
 /* SPDX-License-Identifier: BSD-2-Clause */
 /*
- * The option rules that every program shares, over all eight: -h prints
+ * The option rules that every program shares, over all nine: -h prints
  * the description and usage lines with status 0; an unknown option, -h
  * beside one, and an option without its value print them with status 1;
  * none of them writes to standard output.
@@ -59,6 +59,11 @@ const Program programs[] = {
 	    "Send OBEX objects from stdin or file to a device\n"
 	    "Usage: fmt-send [-v] [-m size] [-w seconds] destination [file]\n",
 	    { "-m" } },
+	{ "fmt-recv",
+	    "Receive OBEX objects from a device, to stdout or a directory\n"
+	    "Usage: fmt-recv [-v] [-c count] [-d dir] [-m size] [-w seconds] "
+	    "source\n",
+	    { "-d" } },
 };
 
 } // namespace

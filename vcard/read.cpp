@@ -358,7 +358,7 @@ decode_qp(string_view v, vcard_buf *out)
 			vcard_putc(out, v[i]);
 			continue;
 		}
-		if (i + 1 == v.size())
+		if (blank(v.substr(i + 1)))
 			break; /* a soft break that nothing follows */
 		if (i + 2 >= v.size() || hex_value(v[i + 1]) < 0 ||
 		    hex_value(v[i + 2]) < 0)
@@ -825,6 +825,17 @@ scan_card(lines l, version *ver)
 	return false;
 }
 
+/*
+ * The bytes that end a line of quoted-printable in a soft break: its '='
+ * and the blanks that some writers leave after it, or 0 for none.
+ */
+size_t
+soft_break(string_view v)
+{
+	size_t end = v.find_last_not_of(" \t");
+	return end != string_view::npos && v[end] == '=' ? v.size() - end : 0;
+}
+
 bool
 continues(string_view s)
 {
@@ -855,20 +866,41 @@ card_name(const card &c, vcard_card *out)
 	const char *charset = "";
 
 	name.length = 0;
-	string_view family = c.has_n ? view(c.n[0])
-	    : c.has_fn               ? view(c.fn)
-				     : string_view();
+	string_view family = c.has_n ? view(c.n[0]) : string_view();
 	string_view given = c.has_n ? view(c.n[1]) : string_view();
 	if (!given.empty() || !family.empty()) {
 		vcard_puts(&name, given);
 		if (!given.empty() && !family.empty())
 			vcard_putc(&name, ' ');
 		vcard_puts(&name, family);
-		charset = c.has_n ? c.n_charset : c.fn_charset;
+		charset = c.n_charset;
+	} else if (c.has_fn) {
+		/* An N of a prefix or middle names alone names nobody. */
+		vcard_puts(&name, view(c.fn));
+		charset = c.fn_charset;
 	} else if (c.has_org) {
 		vcard_puts(&name, view(c.org));
 		charset = c.org_charset;
 	}
+	/*
+	 * A line end or other control byte has no place in a name that a
+	 * receiver shows and may file under: between words a run of them is
+	 * one space, at either end nothing.
+	 */
+	size_t kept = 0;
+	bool gap = false;
+	for (size_t i = 0; i < name.length; i++) {
+		unsigned char b = name.data[i];
+		if (b < ' ' || b == 0x7F) {
+			gap = true;
+			continue;
+		}
+		if (gap && kept != 0 && name.data[kept - 1] != ' ' && b != ' ')
+			name.data[kept++] = ' ';
+		name.data[kept++] = b;
+		gap = false;
+	}
+	name.length = kept;
 	const char *text = reinterpret_cast<const char *>(name.data);
 	size_t n = utf8(charset) ? vcard_cut(text, name.length, VCARD_NAME_MAX)
 	    : name.length < VCARD_NAME_MAX ? name.length
@@ -943,9 +975,10 @@ convert_card(lines *l, long begin, vcard_book *book, vcard_fault *fault)
 		have = next_line(l, &cur);
 		for (;;) {
 			bool ok = parse_prop(view(logical), &p);
-			if (ok && have && p.enc == E_QP &&
-			    p.value.ends_with('=')) {
-				logical.length--;
+			size_t drop =
+			    ok && p.enc == E_QP ? soft_break(p.value) : 0;
+			if (drop != 0 && have && !is_end(cur.text)) {
+				logical.length -= drop;
 				vcard_puts(&logical, cur.text);
 			} else if (have && continues(cur.text)) {
 				vcard_puts(&logical,

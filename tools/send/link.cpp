@@ -29,8 +29,9 @@
 #define MSG_NOSIGNAL 0 /* where SIGPIPE cannot be turned off per call */
 #endif
 
-/* OBEX's own TCP port. */
+/* OBEX's own TCP port, and where a receiver listens unless told. */
 static const char TCP_PORT[] = "650";
+static const char TCP_LISTEN_HOST[] = "127.0.0.1";
 
 bool
 link_number(const char *text, long low, long high, long &value)
@@ -97,8 +98,10 @@ link_sdp_channel(const unsigned char *p, size_t n)
 	return -1;
 }
 
+/* HOST[:PORT]; an empty host is `empty_host`, or refused when null. */
 static bool
-tcp_parse(const char *rest, link_dest &d, char *why, size_t n)
+tcp_parse(const char *rest, link_dest &d, const char *empty_host, char *why,
+    size_t n)
 {
 	const char *port = nullptr;
 	size_t host_len;
@@ -124,13 +127,17 @@ tcp_parse(const char *rest, link_dest &d, char *why, size_t n)
 			port = colon + 1;
 		}
 	}
-	if (host_len == 0) {
+	if (host_len == 0 && empty_host == nullptr) {
 		snprintf(why, n, "no host");
 		return false;
 	}
 	if (port != nullptr && *port == '\0') {
 		snprintf(why, n, "no port after the colon");
 		return false;
+	}
+	if (host_len == 0) {
+		rest = empty_host;
+		host_len = strlen(empty_host);
 	}
 	if (!copy(d.host, sizeof(d.host), rest, host_len) ||
 	    !copy(d.port, sizeof(d.port), port ? port : TCP_PORT,
@@ -141,6 +148,34 @@ tcp_parse(const char *rest, link_dest &d, char *why, size_t n)
 	return true;
 }
 
+/*
+ * fd:N or tty:PATH, the same as a destination and as a source: false
+ * with d.kind left LINK_TCP when the text is neither, or with LINK_FD and
+ * the reason when N is no number.
+ */
+static bool
+fd_or_tty_parse(const char *text, link_dest &d, char *why, size_t n)
+{
+	long v;
+
+	if (strncmp(text, "fd:", 3) == 0) {
+		d.kind = LINK_FD;
+		if (!link_number(text + 3, 0, INT_MAX, v)) {
+			snprintf(why, n, "a descriptor is a number");
+			return false;
+		}
+		d.fd = (int)v;
+		return true;
+	}
+	if (strncmp(text, "tty:", 4) == 0 && text[4] != '\0') {
+		d.kind = LINK_TTY;
+		d.path = text + 4;
+		return true;
+	}
+	d.kind = LINK_TCP;
+	return false;
+}
+
 bool
 link_parse(const char *text, link_dest &d, char *why, size_t n)
 {
@@ -149,7 +184,7 @@ link_parse(const char *text, link_dest &d, char *why, size_t n)
 	d = {};
 	if (strncmp(text, "tcp:", 4) == 0) {
 		d.kind = LINK_TCP;
-		return tcp_parse(text + 4, d, why, n);
+		return tcp_parse(text + 4, d, nullptr, why, n);
 	}
 	if (strncmp(text, "bt:", 3) == 0) {
 		const char *rest = text + 3;
@@ -173,22 +208,40 @@ link_parse(const char *text, link_dest &d, char *why, size_t n)
 		}
 		return true;
 	}
-	if (strncmp(text, "fd:", 3) == 0) {
-		d.kind = LINK_FD;
-		if (!link_number(text + 3, 0, INT_MAX, v)) {
-			snprintf(why, n, "a descriptor is a number");
+	if (fd_or_tty_parse(text, d, why, n))
+		return true;
+	if (d.kind != LINK_FD)
+		snprintf(why, n,
+		    "not tcp:HOST[:PORT], bt:ADDR[:CHANNEL], fd:N or tty:PATH");
+	return false;
+}
+
+bool
+link_parse_source(const char *text, link_dest &d, char *why, size_t n)
+{
+	long v;
+
+	d = {};
+	if (strncmp(text, "tcp:", 4) == 0) {
+		d.kind = LINK_TCP;
+		return tcp_parse(text + 4, d, TCP_LISTEN_HOST, why, n);
+	}
+	if (strncmp(text, "bt:", 3) == 0) {
+		d.kind = LINK_BT;
+		if (text[3] == '\0')
+			return true;
+		if (!link_number(text + 3, 1, 30, v)) {
+			snprintf(why, n, "an RFCOMM channel is 1 to 30");
 			return false;
 		}
-		d.fd = (int)v;
+		d.channel = (int)v;
 		return true;
 	}
-	if (strncmp(text, "tty:", 4) == 0 && text[4] != '\0') {
-		d.kind = LINK_TTY;
-		d.path = text + 4;
+	if (fd_or_tty_parse(text, d, why, n))
 		return true;
-	}
-	snprintf(why, n,
-	    "not tcp:HOST[:PORT], bt:ADDR[:CHANNEL], fd:N or tty:PATH");
+	if (d.kind != LINK_FD)
+		snprintf(why, n,
+		    "not tcp:[HOST][:PORT], bt:[CHANNEL], fd:N or tty:PATH");
 	return false;
 }
 
@@ -288,10 +341,10 @@ tty_restore()
 		tcsetattr(tty_fd, TCSANOW, &tty_saved);
 }
 
-static int
-tty_open(const link_dest &d, char *why, size_t n)
+int
+link_tty_open(const char *path, char *why, size_t n)
 {
-	int fd = open(d.path, O_RDWR | O_NOCTTY | O_NONBLOCK);
+	int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
 	struct termios t;
 
 	if (fd < 0 || tcgetattr(fd, &t) != 0) {
@@ -316,6 +369,22 @@ tty_open(const link_dest &d, char *why, size_t n)
 	return fd;
 }
 
+int
+link_fd_check(int fd, char *why, size_t n)
+{
+	int flags = fcntl(fd, F_GETFL);
+	if (flags < 0) {
+		snprintf(why, n, "%s", strerror(errno));
+		return -1;
+	}
+	if ((flags & O_ACCMODE) != O_RDWR) {
+		snprintf(why, n,
+		    "the descriptor is not open for reading and writing");
+		return -1;
+	}
+	return fd;
+}
+
 static int
 open_fd(const link_dest &d, int timeout_ms, char *why, size_t n)
 {
@@ -324,22 +393,10 @@ open_fd(const link_dest &d, int timeout_ms, char *why, size_t n)
 		return tcp_open(d, timeout_ms, why, n);
 	case LINK_BT:
 		return link_bt_open(d, timeout_ms, why, n);
-	case LINK_FD: {
-		int flags = fcntl(d.fd, F_GETFL);
-		if (flags < 0) {
-			snprintf(why, n, "%s", strerror(errno));
-			return -1;
-		}
-		if ((flags & O_ACCMODE) != O_RDWR) {
-			snprintf(why, n,
-			    "the descriptor is not open for reading and "
-			    "writing");
-			return -1;
-		}
-		return d.fd;
-	}
+	case LINK_FD:
+		return link_fd_check(d.fd, why, n);
 	case LINK_TTY:
-		return tty_open(d, why, n);
+		return link_tty_open(d.path, why, n);
 	}
 	return -1;
 }

@@ -24,7 +24,7 @@ struct link_dest {
 	char host[256]; /* tcp: the host; no brackets */
 	char port[32]; /* tcp: the port or service, "650" by default */
 	unsigned char bdaddr[6]; /* bt: the address, first byte first */
-	int channel; /* bt: the RFCOMM channel, 0 to look it up */
+	int channel; /* bt: the RFCOMM channel, 0 to look it up or choose */
 	int fd; /* fd: */
 	const char *path; /* tty: */
 };
@@ -34,6 +34,23 @@ struct link_dest {
  * one of tcp:HOST[:PORT], bt:ADDR[:CHANNEL], fd:N or tty:PATH.
  */
 bool link_parse(const char *text, link_dest &d, char *why, size_t why_size);
+
+/*
+ * Parses a place to listen, for fmt-recv: false, with what is wrong in
+ * `why`, if it is not one of tcp:[HOST][:PORT] (the loopback address by
+ * default), bt:[CHANNEL] (0: the first free one), fd:N or tty:PATH.
+ */
+bool link_parse_source(const char *text, link_dest &d, char *why,
+    size_t why_size);
+
+/*
+ * A serial line opened and put in raw mode (every byte as it is) until the
+ * program ends, when it is given back as it was found; -1 with the reason.
+ */
+int link_tty_open(const char *path, char *why, size_t why_size);
+
+/* fd:N's descriptor, if it is open for reading and writing; else -1. */
+int link_fd_check(int fd, char *why, size_t why_size);
 
 /* A decimal number within [low, high], the whole text. */
 bool link_number(const char *text, long low, long high, long &value);
