@@ -234,6 +234,9 @@ objread_header_step(objread &r)
 	if (got == 0) {
 		if (r.order == 0 && r.objects > 0)
 			return OBJREAD_DONE;
+		if (at == 0)
+			return objread_fault(r, at,
+			    "the input is empty, no object at all");
 		return objread_fault(r, at,
 		    "no End of Body header at the end of the input");
 	}
@@ -320,6 +323,18 @@ objread_header_step(objread &r)
 			h.bytes = p;
 			r.start += length;
 		} else {
+			/*
+			 * A data header that takes the payload past its
+			 * Length is wrong whatever follows: said before its
+			 * data, not after the rest of a payload that may be
+			 * huge.
+			 */
+			if (r.has_length &&
+			    r.payload + value_size > r.length_value)
+				return objread_fault(r, r.length_offset,
+				    "Length header says %" PRIu32
+				    " byte%s, the payload has more",
+				    r.length_value, plural(r.length_value));
 			h.count = value_size;
 			r.start += OBEX_BYTES_HEAD;
 			r.in_data = true;

@@ -66,6 +66,20 @@ fixture(const std::string &name, std::string_view bytes)
 	return path;
 }
 
+static std::string
+read_all(const std::string &path)
+{
+	std::string bytes;
+	FILE *f = fopen(path.c_str(), "rb");
+	char buf[4096];
+	size_t n;
+	while (f != nullptr && (n = fread(buf, 1, sizeof(buf), f)) > 0)
+		bytes.append(buf, n);
+	if (f != nullptr)
+		fclose(f);
+	return bytes;
+}
+
 static const CaseRun refusals[] = {
 	{ .name = "NoPath", .err = usage, .status = 1 },
 	{ .name = "NoPathAfterOptions",
@@ -470,4 +484,63 @@ TEST(DatabaseFailures, OutputIsTheInputFile)
 	struct stat st;
 	ASSERT_EQ(stat(path.c_str(), &st), 0);
 	EXPECT_EQ(st.st_size, 1000);
+}
+
+/*
+ * With standard output closed, the file opens as descriptor 1: it is not
+ * the output, and there is no output to write to.
+ */
+TEST(DatabaseFailures, StandardOutputClosed)
+{
+	std::string path = fixture("closed.pdb", palm_database("Closed", 1000));
+	RunOptions options;
+	options.stdout_closed = true;
+	RunResult r = run_program("fmt-database", { path }, options);
+	EXPECT_EQ(r.err,
+	    std::string("fmt-database: cannot write to standard output: ") +
+		strerror(EBADF) + "\n");
+	EXPECT_EQ(r.status, 1);
+}
+
+/*
+ * Two files on two file systems may share an inode number: only the same
+ * number on the same device is the same file.  Two fresh tmpfs mounts, in
+ * a mount namespace of the test's own, each hold a first file with the
+ * same number; sending one into the other is no loop.
+ */
+TEST(DatabaseFailures, SameInodeOnAnotherFileSystemIsNotTheOutput)
+{
+	if (std::string why = cannot_unshare("-rm"); !why.empty())
+		GTEST_SKIP() << why;
+	std::string path = fixture("twin.pdb", palm_database("Twin", 1000));
+	std::string dir = temp_dir() + "/twins";
+	ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
+	/* The mounts go with the namespace: the results are copied out. */
+	std::string script = "set -e\n"
+			     "cd \"$1\"\n"
+			     "mkdir a b\n"
+			     "mount -t tmpfs none a\n"
+			     "mount -t tmpfs none b\n"
+			     "cp \"$3\" a/twin.pdb\n"
+			     ": >b/twin.pdb\n"
+			     "if [ \"$(stat -c %i a/twin.pdb)\" != "
+			     "\"$(stat -c %i b/twin.pdb)\" ]; then\n"
+			     "  echo apart >status; exit 0\n"
+			     "fi\n"
+			     "set +e\n"
+			     "\"$2\" a/twin.pdb >>b/twin.pdb 2>err\n"
+			     "echo $? >status\n"
+			     "cp b/twin.pdb out\n";
+	std::string script_path = fixture("twins.sh", script);
+	std::string command = "timeout 60 unshare -rm sh '" + script_path +
+	    "' '" + dir + "' '" + program_path("fmt-database") + "' '" + path +
+	    "' </dev/null";
+	ASSERT_EQ(std::system(command.c_str()), 0);
+	std::string status = read_all(dir + "/status");
+	if (status == "apart\n")
+		GTEST_SKIP()
+		    << "fresh tmpfs mounts number their files apart here";
+	EXPECT_EQ(status, "0\n") << read_all(dir + "/err");
+	EXPECT_TRUE(
+	    read_all(dir + "/out") == output_of("fmt-database", { path }));
 }

@@ -26,7 +26,8 @@ connected(unsigned mtu, std::string_view headers)
 }
 
 Child
-start_send(const std::vector<std::string> &args, const std::string &input)
+start_send(const std::vector<std::string> &args, const std::string &input,
+    bool stderr_broken)
 {
 	static int serial;
 	std::string base = temp_dir() + "/send" + std::to_string(++serial);
@@ -42,12 +43,23 @@ start_send(const std::vector<std::string> &args, const std::string &input)
 	pid_t pid = fork();
 	if (pid == 0) {
 		int in = open((base + ".in").c_str(), O_RDONLY);
-		int err = open((base + ".err").c_str(),
-		    O_WRONLY | O_CREAT | O_TRUNC, 0600);
+		int err = -1;
+		if (stderr_broken) {
+			int p[2];
+			if (pipe(p) == 0) {
+				close(p[0]);
+				err = p[1];
+			}
+		} else {
+			err = open((base + ".err").c_str(),
+			    O_WRONLY | O_CREAT | O_TRUNC, 0600);
+		}
 		int out = open("/dev/null", O_WRONLY);
 		if (in < 0 || err < 0 || out < 0 || dup2(in, 0) < 0 ||
 		    dup2(out, 1) < 0 || dup2(err, 2) < 0)
 			_exit(125);
+		for (int sig : { SIGPIPE, SIGINT, SIGTERM, SIGHUP })
+			signal(sig, SIG_DFL);
 		execv(path.c_str(), argv.data());
 		_exit(126);
 	}

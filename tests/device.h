@@ -28,9 +28,15 @@ struct Child {
 	std::string err_path;
 };
 
-/* fmt-send with these arguments, reading `input`, standard output null. */
-Child start_send(const std::vector<std::string> &args,
-    const std::string &input);
+/*
+ * fmt-send with these arguments, reading `input`, standard output null.
+ * The signals a shell or a test harness may have left ignored or caught
+ * are set back to their defaults, so that the program meets them as a
+ * user's shell hands them over; `stderr_broken` makes standard error a
+ * pipe that nobody reads.
+ */
+Child start_send(const std::vector<std::string> &args, const std::string &input,
+    bool stderr_broken = false);
 
 /* Its exit status and standard error; killed after 30 s, status 137. */
 RunResult finish_send(const Child &c);

@@ -189,8 +189,7 @@ INSTANTIATE_TEST_SUITE_P(WellFormed, DumpObject, testing::ValuesIn(well_formed),
 static const CaseRun malformed[] = {
 	{ .name = "EmptyInput",
 	    .out = "",
-	    .err = "fmt-dump: offset 0: no End of Body header at the end of "
-		   "the input\n",
+	    .err = "fmt-dump: offset 0: the input is empty, no object at all\n",
 	    .status = 1 },
 	{ .name = "CutShort",
 	    .input = shopping.substr(0, 39),
@@ -357,6 +356,13 @@ static const CaseRun malformed[] = {
 	    .out = "",
 	    .err = "fmt-dump: offset 19: Length header says 63 bytes, the "
 		   "payload has 62\n",
+	    .status = 1 },
+	/* A Body past the Length is wrong at once, before its data. */
+	{ .name = "PayloadPassesItsLength",
+	    .input = hex("C3 00 00 00 0A 48 FF FF") + std::string(30, 'x'),
+	    .out = title + "     0  0xC3  Length            5  10\n",
+	    .err = "fmt-dump: offset 0: Length header says 10 bytes, the "
+		   "payload has more\n",
 	    .status = 1 },
 	{ .name = "LengthOfOneByte",
 	    .input = hex("C3 00 00 00 01 49 00 03"),

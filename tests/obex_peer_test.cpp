@@ -768,6 +768,40 @@ TEST(ObexStream, EveryProgramInOneConnection)
 	}
 }
 
+/* A calendar of several events arrives as that many objects. */
+TEST(ObexStream, CalendarOneObjectPerEvent)
+{
+	std::string ics = "BEGIN:VCALENDAR\nVERSION:2.0\nPRODID:x\n";
+	for (int i = 1; i <= 3; i++)
+		ics += "BEGIN:VEVENT\nUID:" + std::to_string(i) +
+		    "\nDTSTAMP:20240101T000000Z\nDTSTART:2024031" +
+		    std::to_string(i) + "T090000Z\nSUMMARY:Event " +
+		    std::to_string(i) + "\nEND:VEVENT\n";
+	ics += "END:VCALENDAR\n";
+	RunOptions options;
+	options.input = ics;
+	options.env = { "TZ=UTC" };
+	RunResult r = run_program("fmt-date", { "-i" }, options);
+	ASSERT_EQ(r.status, 0) << r.err;
+
+	std::vector<Want> wants;
+	bool framed;
+	size_t begin = 0;
+	for (const ObexPiece &p : obex_walk(r.out, framed)) {
+		if (p.id != 0x49)
+			continue;
+		size_t end =
+		    (size_t)(p.header.data() - r.out.data()) + p.header.size();
+		wants.push_back(
+		    completed(want_of(std::string_view(r.out).substr(begin,
+				  end - begin)),
+			"text/x-vcalendar"));
+		begin = end;
+	}
+	EXPECT_EQ(wants.size(), 3u);
+	EXPECT_EQ(obex_mismatch(obex_exchange(r.out), wants), "");
+}
+
 /* Large objects at the least and the largest packet size. */
 struct Sized {
 	const char *name;

@@ -305,6 +305,9 @@ TEST(Message, ShownTextHasItsControlsEscaped)
 		{ "raw \x9b"
 		  "2J",
 		    "raw \\x9B2J" },
+		/* The ends of the C1 range in UTF-8, and the first past it. */
+		{ "\xc2\x80|\xc2\x9f|\xc2\xa0",
+		    "\\xC2\\x80|\\xC2\\x9F|\xc2\xa0" },
 		{ "caf\xc3\xa9 \xe2\x82\xac \xc2\xa9",
 		    "caf\xc3\xa9 \xe2\x82\xac \xc2\xa9" },
 		{ "\xf0\x9f\x93\x87 cards", "\xf0\x9f\x93\x87 cards" },

@@ -120,6 +120,9 @@ start_program(std::string_view name, const std::vector<std::string> &args,
 		int in = options.stdin_fd >= 0
 		    ? options.stdin_fd
 		    : open(in_path.c_str(), O_RDONLY);
+		/* As a user's shell hands them over, whatever ours did. */
+		for (int sig : { SIGPIPE, SIGINT, SIGTERM, SIGHUP })
+			signal(sig, SIG_DFL);
 		int out = -1;
 		if (options.stdout_fd >= 0) {
 			out = options.stdout_fd;
@@ -141,6 +144,8 @@ start_program(std::string_view name, const std::vector<std::string> &args,
 		if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 ||
 		    dup2(out, 1) < 0 || dup2(err, 2) < 0)
 			_exit(125);
+		if (options.stdout_closed)
+			close(1);
 		if (options.memory_limit != 0) {
 			rlim_t most = static_cast<rlim_t>(options.memory_limit);
 			struct rlimit rl = { most, most };
@@ -193,6 +198,28 @@ output_of(std::string_view name, const std::vector<std::string> &args,
 	RunResult r = run_program(name, args, options);
 	EXPECT_EQ(r.status, 0) << name << ": " << r.err;
 	return r.out;
+}
+
+std::string
+cannot_unshare(const char *options)
+{
+	std::string command =
+	    std::string("unshare ") + options + " true 2>&1 </dev/null";
+	FILE *p = popen(command.c_str(), "r");
+	if (p == nullptr)
+		return std::string("cannot run unshare: ") + strerror(errno);
+	std::string said;
+	char buf[512];
+	size_t n;
+	while ((n = fread(buf, 1, sizeof(buf), p)) > 0)
+		said.append(buf, n);
+	int status = pclose(p);
+	if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
+		return "";
+	while (!said.empty() && said.back() == '\n')
+		said.pop_back();
+	return "unshare " + std::string(options) + " is not allowed here" +
+	    (said.empty() ? std::string() : ": " + said);
 }
 
 std::string

@@ -30,6 +30,7 @@ struct RunOptions {
 	/* Standard output a pipe that nobody reads, SIGPIPE ignored: every
 	 * write fails with EPIPE. */
 	bool stdout_broken = false;
+	bool stdout_closed = false; /* started with descriptor 1 closed */
 	bool empty_argv = false; /* start with argc 0 */
 	std::vector<std::string> env; /* NAME=value, added to the environment */
 	unsigned long memory_limit = 0; /* bytes of address space, 0: none */
@@ -69,6 +70,13 @@ struct Running {
 Running start_program(std::string_view name,
     const std::vector<std::string> &args, const RunOptions &options = {});
 RunResult finish_program(const Running &running);
+
+/*
+ * Why `unshare OPTIONS` cannot run here (namespaces forbidden, as in many
+ * containers and chroots), or "" when it can: a test that needs one
+ * skips with this reason.
+ */
+std::string cannot_unshare(const char *options);
 
 /* "01 00 0D" -> the three bytes; spaces and line breaks are skipped. */
 std::string hex(std::string_view text);

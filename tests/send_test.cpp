@@ -15,6 +15,7 @@
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -76,8 +77,13 @@ struct Script {
 	int at = 0; /* the PUT packet that gets `act` or `refusal` */
 	Act act = ANSWER;
 	int refusal = 0; /* its response code, if it is answered */
+	std::string answer = {}; /* or these bytes, if not empty */
 	/* Reads 4 KiB at a time, ten times a second: a slow line. */
 	bool slow = false;
+	/* Sent to fmt-send when PUT packet `at` has come, before it is
+	 * answered. */
+	int signal = 0;
+	bool silent_disconnect = false; /* DISCONNECT read, never answered */
 };
 
 /* What the device saw. */
@@ -91,7 +97,7 @@ struct Seen {
  * script's silence or hang-up.
  */
 Seen
-play(int fd, const Script &script)
+play(int fd, const Script &script, pid_t child = -1)
 {
 	Seen seen;
 	int puts = 0;
@@ -115,6 +121,8 @@ play(int fd, const Script &script)
 			puts++;
 			answer = op == 0x02 ? cont : success;
 			if (puts == script.at) {
+				if (script.signal != 0)
+					kill(child, script.signal);
 				if (script.act == SILENCE) {
 					/* Until fmt-send gives up. */
 					read_request(fd);
@@ -122,8 +130,16 @@ play(int fd, const Script &script)
 				}
 				if (script.act == HANG_UP)
 					break;
-				answer = packet(script.refusal);
+				if (!script.answer.empty())
+					answer = script.answer;
+				else if (script.refusal != 0)
+					answer = packet(script.refusal);
 			}
+		}
+		if (op == 0x81 && script.silent_disconnect) {
+			/* Until fmt-send goes. */
+			read_request(fd);
+			break;
 		}
 		write_all(fd, answer);
 		if (op == 0x81)
@@ -158,7 +174,7 @@ exchange(const std::vector<std::string> &options, const std::string &input,
 	args.push_back("fd:" + std::to_string(sv[1]));
 	Child child = start_send(args, input);
 	close(sv[1]);
-	Seen seen = play(sv[0], script);
+	Seen seen = play(sv[0], script, child.pid);
 	if (script.act != STALL)
 		close(sv[0]);
 	RunResult run = finish_send(child);
@@ -196,6 +212,8 @@ reassemble(const std::vector<std::string> &requests, size_t &i, size_t mtu)
 			}
 			if (id == 0x48 || id == 0x49) {
 				EXPECT_FALSE(put.ended);
+				EXPECT_FALSE(id == 0x48 && len == 3)
+				    << "an empty Body header, of no use";
 				put.payload += p.substr(at + 3, len - 3);
 				put.ended = id == 0x49;
 				EXPECT_EQ(id == 0x49, op == 0x82)
@@ -393,6 +411,16 @@ const std::string long_memo = memo_object(200000);
 const std::string two_objects =
     shopping + name_header("Home.vcf") + hex("49 00 04 78");
 
+/* An object whose Length says `length`, with `size` bytes of payload. */
+std::string
+announced(uint32_t length, size_t size)
+{
+	std::string object = name_header("big") + length_header(length);
+	for (; size > 60000; size -= 60000)
+		object += body_header(std::string(60000, 'b'));
+	return object + end_of_body(std::string(size, 'e'));
+}
+
 const Fault faults[] = {
 	{ .name = "ConnectRefused",
 	    .input = shopping,
@@ -412,6 +440,28 @@ const Fault faults[] = {
 	    .err = "fmt-send: malformed response from the device: packet size "
 		   "254, less than 255\n",
 	    .log = "80" },
+	/* Garbage is malformed at its first three bytes, not silence. */
+	{ .name = "GarbageForAnAnswer",
+	    .input = shopping,
+	    .script = { .connect_response = "hello world" },
+	    .err = "fmt-send: malformed response from the device: code 0x68 "
+		   "without its final bit\n",
+	    .log = "80" },
+	{ .name = "AnswerLongerThanOurPackets",
+	    .options = { "-m", "255" },
+	    .input = shopping,
+	    .script = { .at = 1, .answer = packet(0xA0, std::string(253, 0)) },
+	    .err = "fmt-send: malformed response from the device: length 256, "
+		   "not 3 to 255\n",
+	    .log = "80 82" },
+	/* One request, one answer: a second one is no answer to the next. */
+	{ .name = "BytesAfterAnAnswer",
+	    .input = two_objects,
+	    .script = { .at = 1, .answer = success + success },
+	    .err = "fmt-send: malformed response from the device: more bytes "
+		   "than its length says\n"
+		   "fmt-send: 1 object was delivered before the failure\n",
+	    .log = "80 82" },
 	{ .name = "ResponseLengthTooShort",
 	    .input = shopping,
 	    .script = { .connect_response = hex("A0 00 02") },
@@ -501,6 +551,34 @@ const Fault faults[] = {
 		"' (265 bytes) does not fit in the device's packets of 255 "
 		"bytes\n",
 	    .log = "80 81" },
+	/* However long the name is shown, the sizes stay in the message. */
+	{ .name = "NameOfEscapesTooLongForThePackets",
+	    .input = name_header(std::string(130, '\x1B')) + hex("49 00 03"),
+	    .script = { .connect_response = connected(255) },
+	    .err =
+		[] {
+			std::string e;
+			for (int i = 0; i < 95; i++)
+				e += "\\x1B";
+			return "fmt-send: the Name header of `" + e +
+			    "' (265 bytes) does not fit in the device's "
+			    "packets "
+			    "of 255 bytes\n";
+		}(),
+	    .log = "80 81" },
+	/* A wrong Length is found at the Body that passes it. */
+	{ .name = "PayloadPassesItsLengthInTheFirstObject",
+	    .input = announced(130000, 240000),
+	    .err = "fmt-send: offset 11: Length header says 130000 bytes, the "
+		   "payload has more\n"
+		   "fmt-send: `big' was aborted\n",
+	    .log = "80 02 FF 81" },
+	{ .name = "PayloadPassesItsLengthInTheSecondObject",
+	    .input = shopping + announced(10, 240000),
+	    .err = "fmt-send: offset 52: Length header says 10 bytes, the "
+		   "payload has more\n"
+		   "fmt-send: 1 object was delivered before the failure\n",
+	    .log = "80 82 81" },
 	/* Packets have gone out: the device must hear that it is over. */
 	{ .name = "InputCutOffInsideAnObject",
 	    .options = { "-r" },
@@ -520,11 +598,39 @@ const Fault faults[] = {
 	    .err = "fmt-send: offset 41: Name header's length 4 is less than "
 		   "5\nfmt-send: 1 object was delivered before the failure\n",
 	    .log = "80 82 81" },
-	/* Nothing to send: the device is never called. */
+	/*
+	 * Nothing to send, or a first object whose headers or first
+	 * packet's worth of payload are malformed: the device is never
+	 * called.
+	 */
+	{ .name = "FirstObjectCutShort",
+	    .input = shopping.substr(0, 39),
+	    .err = "fmt-send: offset 26: End of Body header's length 15 runs "
+		   "past the end of the input (13 bytes left)\n",
+	    .log = "" },
+	{ .name = "FirstObjectShorterThanItsLength",
+	    .input = name_header("big") + length_header(3) + end_of_body("xy"),
+	    .err = "fmt-send: offset 11: Length header says 3 bytes, the "
+		   "payload has 2\n",
+	    .log = "" },
+	{ .name = "FirstObjectLongerThanItsLength",
+	    .input = announced(10, 240000),
+	    .err = "fmt-send: offset 11: Length header says 10 bytes, the "
+		   "payload has more\n",
+	    .log = "" },
+	{ .name = "FirstObjectALoneBody",
+	    .input = hex("48 00 04 78"),
+	    .err = "fmt-send: offset 4: no End of Body header at the end of "
+		   "the input\n",
+	    .log = "" },
+	{ .name = "FirstObjectCutInItsFirstPacket",
+	    .input = long_memo.substr(0, 40000),
+	    .err = "fmt-send: offset 5: Body header's length 65535 runs past "
+		   "the end of the input (39995 bytes left)\n",
+	    .log = "" },
 	{ .name = "EmptyInput",
 	    .input = "",
-	    .err = "fmt-send: offset 0: no End of Body header at the end of "
-		   "the input\n",
+	    .err = "fmt-send: offset 0: the input is empty, no object at all\n",
 	    .log = "" },
 	{ .name = "MalformedFromTheStart",
 	    .input = hex("42 00 03"),
@@ -751,6 +857,32 @@ const CaseRun command_lines[] = {
 	    .err = "fmt-send: bad destination `tcp:[::1:650': an IPv6 address "
 		   "goes in brackets, [ADDR]:PORT\n",
 	    .status = 1 },
+	/* Ports wrap in the resolver: never let them. */
+	{ .name = "TcpPortAbove65535",
+	    .args = { "tcp:127.0.0.1:99999" },
+	    .err = "fmt-send: bad destination `tcp:127.0.0.1:99999': port 1 "
+		   "to 65535\n",
+	    .status = 1 },
+	{ .name = "TcpPortThatWrapsTo650",
+	    .args = { "tcp:[::1]:65536650" },
+	    .err = "fmt-send: bad destination `tcp:[::1]:65536650': port 1 to "
+		   "65535\n",
+	    .status = 1 },
+	{ .name = "TcpPortZero",
+	    .args = { "tcp:127.0.0.1:0" },
+	    .err = "fmt-send: bad destination `tcp:127.0.0.1:0': port 1 to "
+		   "65535\n",
+	    .status = 1 },
+	{ .name = "TcpPortNegative",
+	    .args = { "tcp:127.0.0.1:-1" },
+	    .err = "fmt-send: bad destination `tcp:127.0.0.1:-1': no TCP "
+		   "service `-1'\n",
+	    .status = 1 },
+	{ .name = "TcpServiceUnknown",
+	    .args = { "tcp:127.0.0.1:nosuchservice" },
+	    .err = "fmt-send: bad destination `tcp:127.0.0.1:nosuchservice': "
+		   "no TCP service `nosuchservice'\n",
+	    .status = 1 },
 	{ .name = "FdNotANumber",
 	    .args = { "fd:x" },
 	    .err = "fmt-send: bad destination `fd:x': a descriptor is a "
@@ -835,9 +967,6 @@ INSTANTIATE_TEST_SUITE_P(Cases, SendUnreachable,
 	Unreachable{ "BluetoothLookedUp", "bt:0A:1b:2C:3d:4E:5f",
 	    strerror(EAFNOSUPPORT) },
 	Unreachable{ "DescriptorNotOpen", "fd:999", strerror(EBADF) },
-	Unreachable{ "DescriptorReadOnly", "fd:0",
-	    "the descriptor is not open for reading and writing" },
-	Unreachable{ "NotATerminal", "tty:/dev/null", strerror(ENOTTY) },
 	Unreachable{ "NoSuchTerminal", "tty:/nonexistent", strerror(ENOENT) }),
     CaseName());
 
@@ -883,4 +1012,320 @@ TEST(SendSdp, FindsTheRfcommChannel)
 		    c.channel)
 		    << c.name;
 	}
+}
+
+/*
+ * A descriptor or a line that is no device, or is the input itself, is
+ * refused before a byte is written to it: a CONNECT written into a file
+ * would overwrite its start.
+ */
+TEST(SendDestination, NoDeviceIsWrittenTo)
+{
+	std::string file = temp_dir() + "/dest.obex";
+	write_file(file, shopping);
+	int rw = open(file.c_str(), O_RDWR);
+	int dir = open(temp_dir().c_str(), O_RDONLY);
+	int p[2], sv[2];
+	ASSERT_EQ(pipe(p), 0);
+	ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, sv), 0);
+	ASSERT_GE(rw, 0);
+	ASSERT_GE(dir, 0);
+	/* The input as standard input, and as a file after the destination. */
+	write_all(sv[0], shopping);
+	shutdown(sv[0], SHUT_WR);
+	const struct {
+		const char *name;
+		std::vector<std::string> args;
+		int stdin_fd;
+		std::string err;
+	} cases[] = {
+		{ "regular file", { "fd:" + std::to_string(rw) }, -1,
+		    "fmt-send: fd:" + std::to_string(rw) +
+			" is a regular file, not a device\n" },
+		{ "the input file itself",
+		    { "-w", "2", "fd:" + std::to_string(rw), file }, -1,
+		    "fmt-send: fd:" + std::to_string(rw) +
+			" is a regular file, not a device\n" },
+		{ "directory", { "fd:" + std::to_string(dir) }, -1,
+		    "fmt-send: fd:" + std::to_string(dir) +
+			" is a directory, not a device\n" },
+		{ "write-only", { "fd:" + std::to_string(p[1]) }, -1,
+		    "fmt-send: cannot connect to `fd:" + std::to_string(p[1]) +
+			"': the descriptor is not open for reading and "
+			"writing\n" },
+		{ "read-only", { "fd:" + std::to_string(p[0]) }, -1,
+		    "fmt-send: cannot connect to `fd:" + std::to_string(p[0]) +
+			"': the descriptor is not open for reading and "
+			"writing\n" },
+		{ "a socket that is the input", { "fd:0" }, sv[1],
+		    "fmt-send: fd:0 is the input itself\n" },
+		{ "no terminal", { "tty:/dev/null" }, -1,
+		    "fmt-send: cannot connect to `tty:/dev/null': not a "
+		    "terminal\n" },
+		{ "no terminal, a file", { "tty:" + file }, -1,
+		    "fmt-send: cannot connect to `tty:" + file +
+			"': not a terminal\n" },
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.name);
+		RunOptions options;
+		options.input = shopping;
+		options.stdin_fd = c.stdin_fd;
+		RunResult r = run_program("fmt-send", c.args, options);
+		EXPECT_EQ(r.err, c.err);
+		EXPECT_EQ(r.status, 1);
+	}
+	/* Nothing reached the file, the pipe or the socket. */
+	close(p[1]);
+	char buf[64];
+	EXPECT_EQ(read(p[0], buf, sizeof(buf)), 0);
+	close(sv[1]);
+	EXPECT_EQ(read(sv[0], buf, sizeof(buf)), 0);
+	close(rw);
+	close(dir);
+	close(p[0]);
+	close(sv[0]);
+	std::string after;
+	FILE *f = fopen(file.c_str(), "rb");
+	size_t n;
+	while (f != nullptr && (n = fread(buf, 1, sizeof(buf), f)) > 0)
+		after.append(buf, n);
+	if (f != nullptr)
+		fclose(f);
+	EXPECT_TRUE(after == shopping) << printable(after);
+}
+
+/*
+ * A full packet never ends in an empty Body header: with the headers
+ * leaving 5 to 0 bytes of a 255-byte packet, the payload begins in the
+ * next.
+ */
+TEST(SendScripted, NoEmptyBodyAtTheEndOfAPacket)
+{
+	std::string payload = memo_object(600).substr(5);
+	for (size_t n = 118; n <= 123; n++) {
+		for (bool creator : { false, true }) {
+			SCOPED_TRACE(
+			    std::to_string(n) + (creator ? " +C" : ""));
+			std::string object = name_header(std::string(n, 'n')) +
+			    (creator ? hex("CF 6D 65 6D 6F") : "") + payload;
+			Script script;
+			script.connect_response = connected(255);
+			Outcome o = exchange({ "-m", "255" }, object, script);
+			EXPECT_EQ(o.run.err, "");
+			EXPECT_EQ(o.run.status, 0);
+			size_t i = 1;
+			Put put = reassemble(o.seen.requests, i, 255);
+			EXPECT_EQ(put.payload.size(), 600u);
+			EXPECT_TRUE(put.ended);
+		}
+	}
+}
+
+/*
+ * Once every object is delivered, a DISCONNECT that gets no answer holds
+ * the program for a moment, not for the whole time of -w.
+ */
+TEST(SendScripted, SilentDisconnectHoldsBriefly)
+{
+	Script script;
+	script.silent_disconnect = true;
+	auto begun = std::chrono::steady_clock::now();
+	Outcome o = exchange({ "-w", "30" }, shopping, script);
+	auto took = std::chrono::steady_clock::now() - begun;
+	EXPECT_EQ(o.run.err, "");
+	EXPECT_EQ(o.run.status, 0);
+	EXPECT_EQ(o.seen.log, "80 82 81");
+	EXPECT_LT(took, std::chrono::seconds(10));
+}
+
+/*
+ * -v on a file: progress lines at a modest rate while a large object goes
+ * out in thousands of packets, not one per packet, nor only at its end.
+ */
+TEST(SendScripted, VerboseOnAFileShowsProgress)
+{
+	std::string object = announced(1000000, 1000000);
+	Outcome o = exchange({ "-v", "-m", "255" }, object, {});
+	EXPECT_EQ(o.run.status, 0);
+	std::vector<std::string> lines;
+	for (size_t at = 0, end;
+	     (end = o.run.err.find('\n', at)) != std::string::npos;
+	     at = end + 1)
+		lines.push_back(o.run.err.substr(at, end - at));
+	ASSERT_GE(lines.size(), 5u) << o.run.err;
+	EXPECT_LE(lines.size(), 12u) << o.run.err;
+	EXPECT_EQ(lines.back().rfind("big: 1000000 of 1000000 bytes, ", 0), 0u)
+	    << lines.back();
+	for (size_t i = 0; i + 1 < lines.size(); i++)
+		EXPECT_EQ(lines[i].rfind("big: ", 0), 0u) << lines[i];
+}
+
+/*
+ * A standard error that nobody reads must not kill the program by
+ * SIGPIPE: the failure still ends with status 1.
+ */
+TEST(SendScripted, ClosedStandardErrorIsNoSignal)
+{
+	int sv[2];
+	ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv), 0);
+	fcntl(sv[1], F_SETFD, 0);
+	Child child =
+	    start_send({ "fd:" + std::to_string(sv[1]) }, shopping, true);
+	close(sv[1]);
+	Script script;
+	script.at = 1;
+	script.refusal = 0xC3;
+	Seen seen = play(sv[0], script, child.pid);
+	close(sv[0]);
+	EXPECT_EQ(finish_send(child).status, 1);
+	EXPECT_EQ(seen.log, "80 82 81");
+	Child bad = start_send({ "-m", "1", "fd:0" }, shopping, true);
+	EXPECT_EQ(finish_send(bad).status, 1);
+}
+
+/*
+ * A signal in the middle of a transfer: the PUT the device holds open is
+ * ABORTed, DISCONNECT follows, the messages say what was delivered, and
+ * the program then dies by the same signal, as a shell expects.
+ */
+struct Interruption {
+	const char *name;
+	int signal;
+	std::string input;
+	int at;
+	std::string err;
+	std::string log;
+};
+
+void
+PrintTo(const Interruption &c, std::ostream *os)
+{
+	*os << c.name;
+}
+
+class SendInterrupted : public testing::TestWithParam<Interruption>
+{
+};
+
+TEST_P(SendInterrupted, AbortsAndDiesByTheSignal)
+{
+	const Interruption &c = GetParam();
+	Script script;
+	script.at = c.at;
+	script.signal = c.signal;
+	Outcome o = exchange({}, c.input, script);
+	EXPECT_EQ(o.run.err, c.err);
+	EXPECT_EQ(o.run.status, 128 + c.signal);
+	EXPECT_EQ(o.seen.log, c.log);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, SendInterrupted,
+    testing::Values(Interruption{ "Int", SIGINT, long_memo, 2,
+			"fmt-send: interrupted by SIGINT during object 1\n"
+			"fmt-send: object 1 was aborted\n"
+			"fmt-send: no object was delivered\n",
+			"80 02 02 FF 81" },
+	Interruption{ "Term", SIGTERM, shopping + long_memo, 2,
+	    "fmt-send: interrupted by SIGTERM during object 2\n"
+	    "fmt-send: object 2 was aborted\n"
+	    "fmt-send: 1 object was delivered before the interruption\n",
+	    "80 82 02 FF 81" },
+	/* The final packet's answer comes: that object is delivered. */
+	Interruption{ "HupAtTheLastPacket", SIGHUP, two_objects, 1,
+	    "fmt-send: interrupted by SIGHUP\n"
+	    "fmt-send: 1 object was delivered before the interruption\n",
+	    "80 82 81" }),
+    CaseName());
+
+/*
+ * Interrupted while it waits for input, and on a serial line: the line is
+ * given back as it was found.
+ */
+TEST(SendInterrupted, WaitingForInputOnASerialLine)
+{
+	int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+	ASSERT_GE(master, 0);
+	ASSERT_EQ(grantpt(master), 0);
+	ASSERT_EQ(unlockpt(master), 0);
+	std::string slave = ptsname(master);
+	/* Held open here, so that its settings outlive fmt-send's use. */
+	int line = open(slave.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+	ASSERT_GE(line, 0);
+	struct termios before;
+	ASSERT_EQ(tcgetattr(line, &before), 0);
+	ASSERT_NE(before.c_lflag & ICANON, 0u);
+
+	int in[2];
+	ASSERT_EQ(pipe2(in, O_CLOEXEC), 0);
+	write_all(in[1], shopping);
+	RunOptions options;
+	options.stdin_fd = in[0];
+	Running running =
+	    start_program("fmt-send", { "tty:" + slave }, options);
+	close(in[0]);
+	Seen seen;
+	for (int i = 0; i < 2; i++) {
+		std::string req = read_request(master);
+		ASSERT_FALSE(req.empty());
+		seen.log += (i ? " " : "") +
+		    std::string(req[0] == '\x80' ? "80" : "82");
+		write_all(master, i == 0 ? connected(65535) : success);
+	}
+	/* The first object is delivered; the next is yet to come. */
+	std::this_thread::sleep_for(std::chrono::milliseconds(200));
+	kill(running.pid, SIGINT);
+	std::string last = read_request(master);
+	if (!last.empty() && last[0] == '\x81')
+		write_all(master, success);
+	RunResult r = finish_program(running);
+	close(in[1]);
+	EXPECT_EQ(seen.log, "80 82");
+	EXPECT_EQ(printable(last.substr(0, 1)), "\\x81");
+	EXPECT_EQ(r.err,
+	    "fmt-send: interrupted by SIGINT\n"
+	    "fmt-send: 1 object was delivered before the interruption\n");
+	EXPECT_EQ(r.status, 128 + SIGINT);
+	struct termios after;
+	ASSERT_EQ(tcgetattr(line, &after), 0);
+	EXPECT_EQ(after.c_lflag, before.c_lflag);
+	EXPECT_EQ(after.c_iflag, before.c_iflag);
+	EXPECT_EQ(after.c_oflag, before.c_oflag);
+	close(line);
+	close(master);
+}
+
+/*
+ * A descriptor handed over blocking, whose device stops reading in the
+ * middle of a packet: the write cannot be bounded, but a second signal
+ * ends it.
+ */
+TEST(SendInterrupted, SecondSignalEndsABlockedWrite)
+{
+	int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+	ASSERT_GE(master, 0);
+	ASSERT_EQ(grantpt(master), 0);
+	ASSERT_EQ(unlockpt(master), 0);
+	int line = open(ptsname(master), O_RDWR | O_NOCTTY);
+	ASSERT_GE(line, 0);
+	struct termios t;
+	ASSERT_EQ(tcgetattr(line, &t), 0);
+	cfmakeraw(&t);
+	ASSERT_EQ(tcsetattr(line, TCSANOW, &t), 0);
+	Child child = start_send({ "fd:" + std::to_string(line) }, long_memo);
+	close(line);
+	std::string connect = read_request(master);
+	EXPECT_EQ(printable(connect.substr(0, 1)), "\\x80");
+	write_all(master, connected(65535));
+	/* The PUT fills the line and its write blocks. */
+	std::this_thread::sleep_for(std::chrono::milliseconds(300));
+	kill(child.pid, SIGINT);
+	std::this_thread::sleep_for(std::chrono::milliseconds(300));
+	kill(child.pid, SIGINT);
+	RunResult r = finish_send(child);
+	close(master);
+	EXPECT_EQ(r.status, 128 + SIGINT);
+	EXPECT_EQ(r.err,
+	    "fmt-send: interrupted by SIGINT during object 1\n"
+	    "fmt-send: no object was delivered\n");
 }

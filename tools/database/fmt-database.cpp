@@ -104,16 +104,25 @@ main(int argc, char *argv[])
 		proc_fatal("cannot open `%s': %s", proc_shown(path),
 		    strerror(errno));
 
+	/*
+	 * The file took descriptor 1 only because the caller closed
+	 * standard output: there is nowhere to write, and no use in reading
+	 * a file of any size first to find that out.
+	 */
+	if (fd == STDOUT_FILENO)
+		proc_fatal("cannot write to standard output: %s",
+		    strerror(EBADF));
+
 	struct stat st, out;
 	bool known = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
 
 	/*
 	 * A file that is also standard output (fmt-database f >> f) would
 	 * read back what it has just written, and grow until the disk is
-	 * full.  (When the caller closed standard output, the file itself
-	 * may have become descriptor 1; writing then fails on its own.)
+	 * full.  Only the same inode on the same device is the same file:
+	 * inode numbers repeat from one file system to the next.
 	 */
-	if (known && fd != STDOUT_FILENO && fstat(STDOUT_FILENO, &out) == 0 &&
+	if (known && fstat(STDOUT_FILENO, &out) == 0 &&
 	    out.st_dev == st.st_dev && out.st_ino == st.st_ino)
 		read_failed(path, "input file is output file");
 

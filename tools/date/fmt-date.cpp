@@ -2,13 +2,14 @@
 /*
  * fmt-date: an appointment for the date book of a Palm Pilot, as a
  * vCalendar 1.0 event, from the words after the options or from standard
- * input.
+ * input; with -i, every event of an iCalendar file.
  */
 #include <unistd.h>
 
 #include "calarg.h"
 #include "objwrite.h"
 #include "proc.h"
+#include "vcal.h"
 
 int
 main(int argc, char *argv[])
@@ -16,11 +17,11 @@ main(int argc, char *argv[])
 	const char *name = nullptr, *date_arg = nullptr, *time_arg = nullptr;
 	char date[CALARG_DATE_SIZE];
 	char start[CALARG_TIME_SIZE], end[CALARG_TIME_SIZE];
-	bool help = false, misuse = false;
+	bool help = false, misuse = false, ical = false, lossy = false;
 	int ch;
 
 	proc_start(argc, argv, "fmt-date");
-	while ((ch = getopt(argc, argv, PROC_OPTIONS("d:t:n:h"))) != -1) {
+	while ((ch = getopt(argc, argv, PROC_OPTIONS("d:t:n:hil"))) != -1) {
 		switch (ch) {
 		case 'd':
 			date_arg = optarg;
@@ -34,16 +35,30 @@ main(int argc, char *argv[])
 		case 'h':
 			help = true;
 			break;
+		case 'i':
+			ical = true;
+			break;
+		case 'l':
+			lossy = true;
+			break;
 		default:
 			misuse = true;
 			break;
 		}
 	}
+	/* -i [-l] [file] reads a whole calendar, and takes nothing else. */
+	if ((ical || lossy) &&
+	    (!ical || date_arg != nullptr || time_arg != nullptr ||
+		name != nullptr || argc - optind > 1))
+		misuse = true;
 	if (help || misuse)
 		proc_usage("Format Palm Pilot date from stdin or command line",
 		    "[-n name] [-d [[[cc]yy]mm]dd] [-t hh[mm]-hh[mm]] [text "
 		    "...]",
 		    help && !misuse ? 0 : 1);
+	if (ical)
+		return vcal_run(VCAL_EVENTS,
+		    optind < argc ? argv[optind] : nullptr, lossy);
 
 	/* Both arguments are judged before anything is built. */
 	calarg_date(date_arg, date);

@@ -85,6 +85,9 @@ link_at_switch(link_state &l, char *why, size_t n)
 		case LINK_HUNG_UP:
 			snprintf(why, n, "the phone hung up");
 			return false;
+		case LINK_INTERRUPTED:
+			snprintf(why, n, "interrupted");
+			return false;
 		case LINK_FAILED:
 			snprintf(why, n, "%s", strerror(l.error));
 			return false;

@@ -81,6 +81,13 @@ during(const client &c)
 	return text;
 }
 
+static bool
+interrupted(client &c)
+{
+	return fail(c, "interrupted by %s%s",
+	    link_signal_name(c.link->interrupted), during(c));
+}
+
 /*
  * A link that failed: nothing more can be said on it.  `idle` is what the
  * device did not do in the time allowed, `doing` what we could not.
@@ -97,6 +104,8 @@ broke(client &c, link_status status, const char *idle, const char *doing)
 		    seconds == 1 ? "" : "s", during(c));
 	case LINK_HUNG_UP:
 		return fail(c, "the device hung up%s", during(c));
+	case LINK_INTERRUPTED:
+		return interrupted(c);
 	default:
 		return fail(c, "cannot %s the device: %s", doing,
 		    strerror(c.link->error));
@@ -122,6 +131,14 @@ receive(client &c, size_t &n)
 	if (status != LINK_OK)
 		return broke(c, status, "no answer from the device",
 		    "read from");
+	/* Garbage is named at once, not waited out. */
+	if ((c.response[0] & OBEX_FINAL_BIT) == 0) {
+		c.broken = true;
+		return fail(c,
+		    "malformed response from the device: code 0x%02X without "
+		    "its final bit",
+		    c.response[0]);
+	}
 	unsigned length = obex_packet_length(c.response);
 	if (length < OBEX_PACKET_HEAD || length > c.ours) {
 		c.broken = true;
@@ -188,14 +205,32 @@ client_parse_response(client &c, const unsigned char *p, size_t n, bool connect)
 	return true;
 }
 
+/*
+ * One request, one answer: bytes that wait before a request goes out are
+ * more than the last answer's length said, and would be taken for the
+ * answer to this one.
+ */
+static bool
+quiet(client &c)
+{
+	if (!link_stray(*c.link))
+		return true;
+	c.broken = true;
+	return fail(c,
+	    "malformed response from the device: more bytes than its length "
+	    "says");
+}
+
 /* A request of one packet, and its response parsed. */
 static bool
 request(client &c, size_t n, bool connect)
 {
 	size_t got;
 
+	if (link_interrupted(*c.link))
+		return interrupted(c);
 	obex_end(c.packet, n);
-	if (!write_request(c, n) || !receive(c, got))
+	if (!quiet(c) || !write_request(c, n) || !receive(c, got))
 		return false;
 	if (!client_parse_response(c, c.response, got, connect)) {
 		c.broken = true;
@@ -269,6 +304,8 @@ flush(client &c, bool final)
 	}
 	c.packet[0] =
 	    (unsigned char)(OBEX_OP_PUT | (final ? OBEX_FINAL_BIT : 0));
+	if (link_interrupted(*c.link))
+		return interrupted(c); /* before the object has begun */
 	if (!c.object.started)
 		c.object.begun_ms = link_now_ms();
 	c.object.started = true;
@@ -445,20 +482,31 @@ finish(client &c)
 }
 
 /*
- * A request whose answer does not matter (ABORT, DISCONNECT): whatever
- * goes wrong with it leaves the failure already reported as it was.
+ * A request whose answer does not matter (ABORT, DISCONNECT), waited for
+ * no longer than `most_ms`: whatever goes wrong with it leaves the failure
+ * already reported as it was.  After a signal it has a short while of its
+ * own.
  */
 static void
-last_word(client &c, int code)
+last_word(client &c, int code, int most_ms)
 {
 	char why[sizeof(c.why)];
 	size_t got;
+	link_state &l = *c.link;
+	int timeout_ms = l.timeout_ms;
 
 	memcpy(why, c.why, sizeof(why));
+	if (link_interrupted(l)) {
+		l.cutoff_ms = link_now_ms() + LINK_GRACE_MS;
+		most_ms = LINK_GRACE_MS;
+	}
+	if (most_ms < l.timeout_ms)
+		l.timeout_ms = most_ms;
 	size_t n = begin(c, code);
 	obex_end(c.packet, n);
-	if (write_request(c, n) && receive(c, got))
+	if (quiet(c) && write_request(c, n) && receive(c, got))
 		client_parse_response(c, c.response, got, false);
+	l.timeout_ms = timeout_ms;
 	memcpy(c.why, why, sizeof(why));
 }
 
@@ -473,7 +521,7 @@ abort_put(client &c)
 {
 	if (!c.object.started || c.broken || c.code != OBEX_RESP_CONTINUE)
 		return;
-	last_word(c, OBEX_OP_ABORT);
+	last_word(c, OBEX_OP_ABORT, c.link->timeout_ms);
 	c.aborted = true;
 }
 
@@ -576,6 +624,6 @@ client_disconnect(client &c)
 {
 	if (!c.connected || c.broken)
 		return;
-	last_word(c, OBEX_OP_DISCONNECT);
+	last_word(c, OBEX_OP_DISCONNECT, LINK_GRACE_MS);
 	c.connected = false;
 }

@@ -83,7 +83,9 @@ struct client {
 	unsigned char *held;
 	size_t held_size, held_capacity;
 
-	char why[256]; /* what went wrong, after a false return */
+	/* What went wrong, after a false return: room for a name shown
+	 * with every byte escaped. */
+	char why[1024];
 
 	/* The packet being filled: its length, its open data header. */
 	size_t used;
@@ -112,7 +114,10 @@ enum client_result {
  */
 client_result client_put_objects(client &c, objread &r, objread_event event);
 
-/* DISCONNECT, if the link still stands; the answer does not matter. */
+/*
+ * DISCONNECT, if the link still stands; the answer does not matter, and
+ * is waited for only briefly (LINK_GRACE_MS at most).
+ */
 void client_disconnect(client &c);
 
 /*

@@ -6,11 +6,12 @@
  *
  * The input is checked by the same reader as fmt-dump's before any of it
  * goes out, and is read only as fast as the device takes it, so memory
- * stays flat whatever the size of the objects.  The first header is read
- * before the device is called: a malformed or empty input never bothers
- * it.
+ * stays flat whatever the size of the objects.  The first object is
+ * checked as far as its first packet before the device is called: a
+ * malformed or empty input never bothers it.
  */
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -22,6 +23,7 @@
 #include <cstring>
 
 #include "client.h"
+#include "fd.h"
 #include "link.h"
 #include "objread.h"
 #include "proc.h"
@@ -35,6 +37,34 @@ static bool progress_tty;
 static bool progress_open; /* a line in place that has no line end yet */
 static size_t progress_width;
 static int64_t progress_last_ms;
+
+/*
+ * Elsewhere (a log, a pipe) a line goes out every few seconds, and as each
+ * tenth of an object's Length has gone, so that a long transfer shows it
+ * is alive without a line for every packet.
+ */
+static const int64_t PROGRESS_EVERY_MS = 5000;
+static uint64_t progress_object; /* the object that the marks are for */
+static uint64_t progress_mark; /* bytes at which the next line is due */
+
+/* Whether a line is due now for an object that is not yet done. */
+static bool
+progress_due(const client_object &o, int64_t now)
+{
+	if (progress_tty)
+		return now - progress_last_ms >= 100;
+	if (o.number != progress_object) {
+		progress_object = o.number;
+		progress_last_ms = o.begun_ms;
+		progress_mark = o.has_total ? o.total / 10 : 0;
+	}
+	uint64_t step = o.has_total ? o.total / 10 : 0;
+	bool due = now - progress_last_ms >= PROGRESS_EVERY_MS ||
+	    (step > 0 && o.sent >= progress_mark);
+	if (due && step > 0)
+		progress_mark = (o.sent / step + 1) * step;
+	return due;
+}
 
 /* A rate in the largest unit that keeps it above 1. */
 static void
@@ -54,7 +84,7 @@ show_progress(const client_object &o, bool done)
 	int64_t now = link_now_ms();
 
 	/* In place on a terminal, ten times a second at most. */
-	if (!done && (!progress_tty || now - progress_last_ms < 100))
+	if (!done && !progress_due(o, now))
 		return;
 	progress_last_ms = now;
 
@@ -123,6 +153,120 @@ warn(const char *fmt, ...)
 	fputc('\n', stderr);
 }
 
+/*
+ * The input, with the start of it read ahead: before the device is
+ * called, the first object's headers and as much of its payload as its
+ * first packet can carry are read and checked, so that a cut object, a
+ * wrong Length or a stray Body header never makes a phone ask its user
+ * for anything.  The reader then reads it all again from the start, from
+ * what was read ahead and then from the descriptor.
+ */
+struct input {
+	int fd;
+	bool checking; /* reading ahead, not yet sending */
+	bool full; /* the read-ahead ran out of room */
+	bool eof;
+	size_t held; /* bytes read ahead */
+	size_t given; /* of them, handed to the reader */
+	/* The largest header, a data header's framing and a packet of data. */
+	unsigned char ahead[2 * OBEX_PACKET_MAX + 64];
+};
+
+static ssize_t
+input_read(void *context, void *buf, size_t count)
+{
+	input &in = *static_cast<input *>(context);
+
+	if (in.given == in.held && in.checking && !in.eof) {
+		if (in.held == sizeof(in.ahead)) {
+			in.full = true;
+			errno = ENOBUFS;
+			return -1;
+		}
+		ssize_t got = fd_read(in.fd, in.ahead + in.held,
+		    sizeof(in.ahead) - in.held);
+		if (got < 0)
+			return -1;
+		in.eof = got == 0;
+		in.held += (size_t)got;
+	}
+	if (in.given < in.held) {
+		size_t n = in.held - in.given;
+		if (n > count)
+			n = count;
+		memcpy(buf, in.ahead + in.given, n);
+		in.given += n;
+		return (ssize_t)n;
+	}
+	if (in.eof)
+		return 0;
+	/* A signal while the input keeps us waiting ends the transfer. */
+	return link_wait_input(in.fd) ? fd_read(in.fd, buf, count) : -1;
+}
+
+/* The reader set to read through `in` from the start of the input. */
+static void
+input_restart(objread &r, input &in)
+{
+	const char *path = r.path;
+
+	in.given = 0;
+	objread_init_source(r, input_read, &in);
+	r.path = path;
+}
+
+/*
+ * Reads ahead and checks the first object as far as its first packet:
+ * false when it is malformed or the input fails.  The reader is then set
+ * back to the start of the input.
+ */
+static bool
+input_check(objread &r, input &in)
+{
+	objread_event event;
+
+	in.checking = true;
+	input_restart(r, in);
+	do
+		event = objread_next(r, OBEX_PACKET_MAX);
+	while (event == OBJREAD_HEADER ||
+	    (event == OBJREAD_DATA && r.payload < OBEX_PACKET_MAX));
+	if (event == OBJREAD_FAULT || (event == OBJREAD_ERROR && !in.full))
+		return false;
+	in.checking = false;
+	input_restart(r, in);
+	return true;
+}
+
+/*
+ * The end after a signal: what was delivered, the line given back, and
+ * then death by the same signal, so that the shell that started us knows
+ * (a script's loop stops at an interrupt as it would for the shell's own
+ * commands).
+ */
+[[noreturn]] static void
+interrupted(const client &c)
+{
+	int sig = link_signal();
+
+	if (c.object.started)
+		warn("interrupted by %s during %s", link_signal_name(sig),
+		    client_object_name(c.object, true));
+	else
+		warn("interrupted by %s", link_signal_name(sig));
+	if (c.aborted)
+		warn("%s was aborted", client_object_name(c.object, true));
+	if (c.delivered == 0)
+		warn("no object was delivered");
+	else
+		warn("%" PRIu64 " object%s delivered before the interruption",
+		    c.delivered, c.delivered == 1 ? " was" : "s were");
+	link_restore_line();
+	signal(sig, SIG_DFL);
+	raise(sig);
+	_exit(1); /* not reached: the signal is not blocked */
+}
+
 int
 main(int argc, char *argv[])
 {
@@ -130,6 +274,11 @@ main(int argc, char *argv[])
 	bool raw = false, verbose = false, help = false, misuse = false;
 	int ch;
 
+	/*
+	 * A device that hangs up, or a standard error that nobody reads,
+	 * must not end the program unheard or with the wrong status.
+	 */
+	signal(SIGPIPE, SIG_IGN);
 	proc_start(argc, argv, "fmt-send");
 	while ((ch = getopt(argc, argv, PROC_OPTIONS("rvm:w:h"))) != -1) {
 		switch (ch) {
@@ -176,20 +325,32 @@ main(int argc, char *argv[])
 
 	static objread r;
 	objread_open(r, operands == 2 ? argv[optind + 1] : nullptr);
+	static input input;
+	input.fd = (int)(intptr_t)r.context; /* the descriptor it reads */
 
-	/* A device that hangs up must not end the program unheard. */
-	signal(SIGPIPE, SIG_IGN);
+	/* A CONNECT written into a file would overwrite its start. */
+	const char *kind;
+	if (dest.kind == LINK_FD &&
+	    (kind = link_not_device(dest.fd)) != nullptr)
+		proc_fatal("%s is %s, not a device", proc_shown(dest_arg),
+		    kind);
 
-	objread_event first = objread_next(r, OBEX_PACKET_MAX);
-	if (first == OBJREAD_FAULT || first == OBJREAD_ERROR) {
+	if (!input_check(r, input)) {
 		warn("%s", objread_why(r));
 		return 1;
 	}
+	objread_event first = objread_next(r, OBEX_PACKET_MAX);
 
 	static link_state link;
 	if (!link_open(link, dest, (int)wait * 1000, why, sizeof(why)))
 		proc_fatal("cannot connect to `%s': %s", proc_shown(dest_arg),
 		    why);
+	/* Requests written into the input, answers read from it: never. */
+	struct stat in_st, fd_st;
+	if (fstat(input.fd, &in_st) == 0 && fstat(link.fd, &fd_st) == 0 &&
+	    in_st.st_dev == fd_st.st_dev && in_st.st_ino == fd_st.st_ino)
+		proc_fatal("%s is the input itself", proc_shown(dest_arg));
+	link_catch_signals();
 	static client c;
 	client_init(c, link, (unsigned)size);
 	progress_tty = isatty(STDERR_FILENO);
@@ -198,11 +359,14 @@ main(int argc, char *argv[])
 	if (verbose)
 		c.added = show_added;
 	c.raw = raw;
-	if (!client_connect(c))
+	client_result result = CLIENT_LINK;
+	if (client_connect(c))
+		result = client_put_objects(c, r, first);
+	else if (link_signal() == 0)
 		proc_fatal("%s", c.why);
-
-	client_result result = client_put_objects(c, r, first);
 	client_disconnect(c);
+	if (link_signal() != 0)
+		interrupted(c);
 	if (result == CLIENT_OK)
 		return 0;
 	if (result == CLIENT_INPUT)

@@ -18,12 +18,14 @@
 
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 
 #include "link.h"
+#include "proc.h"
 
 #ifndef MSG_NOSIGNAL
 #define MSG_NOSIGNAL 0 /* where SIGPIPE cannot be turned off per call */
@@ -139,10 +141,37 @@ tcp_parse(const char *rest, link_dest &d, const char *empty_host, char *why,
 		rest = empty_host;
 		host_len = strlen(empty_host);
 	}
+	/*
+	 * The resolver takes any number for a port and wraps it (99999 is
+	 * 34463), and reads a sign or spaces before it: only 1 to 65535
+	 * is a port (0 too for a place to listen, where the system picks
+	 * one), and a name must be a TCP service that this system knows.
+	 * Either goes to the resolver as a plain number.
+	 */
+	char number[8] = "";
+	if (port != nullptr) {
+		long v;
+		long low = empty_host != nullptr ? 0 : 1;
+		if (*port >= '0' && *port <= '9') {
+			if (!link_number(port, low, 65535, v)) {
+				snprintf(why, n, "port %ld to 65535", low);
+				return false;
+			}
+		} else {
+			const struct servent *se = getservbyname(port, "tcp");
+			if (se == nullptr) {
+				snprintf(why, n, "no TCP service `%s'",
+				    proc_shown(port));
+				return false;
+			}
+			v = ntohs((uint16_t)se->s_port);
+		}
+		snprintf(number, sizeof(number), "%ld", v);
+	}
 	if (!copy(d.host, sizeof(d.host), rest, host_len) ||
-	    !copy(d.port, sizeof(d.port), port ? port : TCP_PORT,
-		strlen(port ? port : TCP_PORT))) {
-		snprintf(why, n, "host or port too long");
+	    !copy(d.port, sizeof(d.port), port ? number : TCP_PORT,
+		strlen(port ? number : TCP_PORT))) {
+		snprintf(why, n, "host too long");
 		return false;
 	}
 	return true;
@@ -308,6 +337,7 @@ tcp_open(const link_dest &d, int timeout_ms, char *why, size_t n)
 
 	hints.ai_family = AF_UNSPEC;
 	hints.ai_socktype = SOCK_STREAM;
+	hints.ai_flags = AI_NUMERICSERV;
 	int rc = getaddrinfo(d.host, d.port, &hints, &list);
 	if (rc != 0) {
 		snprintf(why, n, "%s",
@@ -341,8 +371,8 @@ tcp_open(const link_dest &d, int timeout_ms, char *why, size_t n)
 static int tty_fd = -1;
 static struct termios tty_saved;
 
-static void
-tty_restore()
+void
+link_restore_line()
 {
 	if (tty_fd >= 0)
 		tcsetattr(tty_fd, TCSANOW, &tty_saved);
@@ -355,7 +385,9 @@ link_tty_open(const char *path, char *why, size_t n)
 	struct termios t;
 
 	if (fd < 0 || tcgetattr(fd, &t) != 0) {
-		snprintf(why, n, "%s", strerror(errno));
+		snprintf(why, n, "%s",
+		    fd >= 0 && errno == ENOTTY ? "not a terminal"
+					       : strerror(errno));
 		if (fd >= 0)
 			close(fd);
 		return -1;
@@ -372,7 +404,7 @@ link_tty_open(const char *path, char *why, size_t n)
 		return -1;
 	}
 	tty_fd = fd;
-	atexit(tty_restore);
+	atexit(link_restore_line);
 	return fd;
 }
 
@@ -430,6 +462,8 @@ link_init(link_state &l, int fd, int timeout_ms)
 	l.timeout_ms = timeout_ms;
 	l.error = 0;
 	l.skip_line_ends = false;
+	l.interrupted = 0;
+	l.cutoff_ms = 0;
 }
 
 int64_t
@@ -442,19 +476,157 @@ link_now_ms()
 }
 
 /*
- * Waits until fd is ready for `events` or the deadline passes: 1, 0 after
- * the deadline, -1 on an error.
+ * The signals that end a transfer.  The handler only notes the signal and
+ * makes a pipe readable, which every wait watches beside the link, so
+ * that no signal is lost between a check and a wait.
+ */
+static const struct {
+	int sig;
+	const char *name;
+} signals[] = {
+	{ SIGHUP, "SIGHUP" },
+	{ SIGINT, "SIGINT" },
+	{ SIGTERM, "SIGTERM" },
+};
+static volatile sig_atomic_t signal_caught;
+static int signal_pipe[2] = { -1, -1 };
+
+static void
+on_signal(int sig)
+{
+	int saved = errno;
+
+	if (signal_caught == 0)
+		signal_caught = sig;
+	ssize_t w = write(signal_pipe[1], "", 1);
+	(void)w; /* a full pipe is readable already */
+	errno = saved;
+}
+
+void
+link_catch_signals()
+{
+	if (pipe(signal_pipe) != 0)
+		return;
+	for (int fd : signal_pipe) {
+		fcntl(fd, F_SETFD, FD_CLOEXEC);
+		fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+	}
+	for (const auto &s : signals) {
+		struct sigaction sa = {}, old;
+		/* A signal the caller ignores (nohup, a background job) stays
+		 * ignored. */
+		if (sigaction(s.sig, nullptr, &old) != 0 ||
+		    old.sa_handler == SIG_IGN)
+			continue;
+		sa.sa_handler = on_signal;
+		sigemptyset(&sa.sa_mask);
+		sa.sa_flags = 0; /* no SA_RESTART: a blocked call returns */
+		sigaction(s.sig, &sa, nullptr);
+	}
+}
+
+int
+link_signal()
+{
+	return signal_caught;
+}
+
+const char *
+link_signal_name(int sig)
+{
+	for (const auto &s : signals)
+		if (s.sig == sig)
+			return s.name;
+	return "a signal";
+}
+
+bool
+link_wait_input(int fd)
+{
+	struct pollfd p[2] = { { fd, POLLIN, 0 },
+		{ signal_pipe[0], POLLIN, 0 } };
+
+	if (p[1].fd < 0)
+		return true;
+	for (;;) {
+		int n = poll(p, 2, -1);
+		if (n < 0 && errno == EINTR)
+			continue;
+		if (n > 0 && (p[1].revents & POLLIN) != 0) {
+			errno = EINTR;
+			return false;
+		}
+		return true; /* the read says what poll found */
+	}
+}
+
+/*
+ * The signals that came since the last look.  At the first, the step
+ * under way may still end within a short while (a device answers at once,
+ * or not for as long as its user takes), then the transfer stops; a
+ * second stops it at once.
+ */
+static void
+look(link_state &l)
+{
+	char drain[64];
+	bool came = false;
+
+	while (read(signal_pipe[0], drain, sizeof(drain)) > 0)
+		came = true;
+	if (signal_caught == 0 || (!came && l.interrupted != 0))
+		return;
+	int64_t now = link_now_ms();
+	if (l.interrupted == 0) {
+		l.interrupted = signal_caught;
+		l.cutoff_ms = now + LINK_GRACE_MS;
+	} else {
+		l.cutoff_ms = now;
+	}
+}
+
+/*
+ * Waits until the link is ready for `events` or the deadline passes (or,
+ * after a signal, the cut-off): 1, 0 after the deadline, -1 on an error.
  */
 static int
-wait_for(int fd, short events, int64_t deadline)
+wait_for(link_state &l, short events, int64_t deadline)
 {
 	for (;;) {
+		if (l.interrupted != 0 && l.cutoff_ms < deadline)
+			deadline = l.cutoff_ms;
 		int64_t left = deadline - link_now_ms();
-		struct pollfd p = { fd, events, 0 };
-		int n = poll(&p, 1, left > 0 ? (int)left : 0);
-		if (n >= 0 || errno != EINTR)
-			return n;
+		struct pollfd p[2] = { { l.fd, events, 0 },
+			{ signal_pipe[0], POLLIN, 0 } };
+		int n = poll(p, p[1].fd >= 0 ? 2 : 1, left > 0 ? (int)left : 0);
+		if (n < 0 && errno == EINTR)
+			continue;
+		/*
+		 * A signal whose handler ran after poll looked at the pipe
+		 * counts as much as one it saw.
+		 */
+		if ((n > 0 && p[1].fd >= 0 && (p[1].revents & POLLIN) != 0) ||
+		    (signal_caught != 0 && l.interrupted == 0)) {
+			look(l);
+			continue;
+		}
+		return n;
 	}
+}
+
+bool
+link_interrupted(link_state &l)
+{
+	look(l);
+	return l.interrupted != 0;
+}
+
+/* The end of a wait that found nothing. */
+static link_status
+idle(const link_state &l)
+{
+	return l.interrupted != 0 ? LINK_INTERRUPTED : LINK_TIMEOUT;
 }
 
 /* A device that hung up, or another error kept for the caller. */
@@ -481,23 +653,32 @@ link_write(link_state &l, const void *data, size_t n)
 		ssize_t w = l.is_socket
 		    ? send(l.fd, p, n, MSG_NOSIGNAL | MSG_DONTWAIT)
 		    : write(l.fd, p, n);
+		/*
+		 * A descriptor handed over blocking can hold a write for as
+		 * long as its device takes nothing, and a signal cuts it
+		 * short: once past the cut-off (at a second signal) it ends.
+		 */
+		int error = w < 0 ? errno : 0;
+		bool cut = (w > 0 || error == EINTR) && link_interrupted(l) &&
+		    link_now_ms() >= l.cutoff_ms;
 		if (w > 0) {
 			p += w;
 			n -= (size_t)w;
 			deadline = link_now_ms() + l.timeout_ms;
-			continue;
 		}
-		if (w < 0 && errno == EINTR)
+		if (cut && n > 0)
+			return LINK_INTERRUPTED;
+		if (w > 0 || error == EINTR)
 			continue;
-		if (w < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-			int ready = wait_for(l.fd, POLLOUT, deadline);
+		if (error == EAGAIN || error == EWOULDBLOCK) {
+			int ready = wait_for(l, POLLOUT, deadline);
 			if (ready == 0)
-				return LINK_TIMEOUT;
+				return idle(l);
 			if (ready < 0)
 				return failed(l, errno);
 			continue;
 		}
-		return failed(l, w < 0 ? errno : EIO);
+		return failed(l, w < 0 ? error : EIO);
 	}
 	return LINK_OK;
 }
@@ -508,9 +689,9 @@ link_read(link_state &l, void *data, size_t n, int64_t deadline_ms)
 	unsigned char *p = static_cast<unsigned char *>(data);
 
 	while (n > 0) {
-		int ready = wait_for(l.fd, POLLIN, deadline_ms);
+		int ready = wait_for(l, POLLIN, deadline_ms);
 		if (ready == 0)
-			return LINK_TIMEOUT;
+			return idle(l);
 		if (ready < 0)
 			return failed(l, errno);
 		ssize_t got = read(l.fd, p, n);
@@ -537,4 +718,41 @@ link_read(link_state &l, void *data, size_t n, int64_t deadline_ms)
 		n -= (size_t)got;
 	}
 	return LINK_OK;
+}
+
+bool
+link_stray(link_state &l)
+{
+	unsigned char drop[512];
+	struct pollfd p = { l.fd, POLLIN, 0 };
+
+	if (poll(&p, 1, 0) <= 0 || (p.revents & POLLIN) == 0)
+		return false;
+	/* The rest of a phone's CONNECT line end is no answer. */
+	while (l.skip_line_ends) {
+		if (read(l.fd, drop, 1) != 1)
+			return false;
+		if (drop[0] != '\r' && drop[0] != '\n')
+			return true;
+		if (poll(&p, 1, 0) <= 0 || (p.revents & POLLIN) == 0)
+			return false;
+	}
+	/* A hang-up reads as nothing: the next step will say so. */
+	return read(l.fd, drop, sizeof(drop)) > 0;
+}
+
+const char *
+link_not_device(int fd)
+{
+	struct stat st;
+
+	if (fstat(fd, &st) != 0)
+		return nullptr; /* for link_open to say why */
+	if (S_ISREG(st.st_mode))
+		return "a regular file";
+	if (S_ISDIR(st.st_mode))
+		return "a directory";
+	if (S_ISBLK(st.st_mode))
+		return "a block device";
+	return nullptr;
 }

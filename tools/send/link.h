@@ -65,7 +65,18 @@ struct link_state {
 	int timeout_ms;
 	int error; /* the errno of the last LINK_FAILED */
 	bool skip_line_ends; /* CR and LF before the next other byte */
+	/*
+	 * The signal that a wait saw come (link_catch_signals), 0 before:
+	 * from then on no wait goes past cutoff_ms, a short while after it,
+	 * or past the moment of a second signal.
+	 */
+	int interrupted;
+	int64_t cutoff_ms;
 };
+
+/* How long the last words of a transfer wait: DISCONNECT, and all after a
+ * signal. */
+inline constexpr int LINK_GRACE_MS = 2000;
 
 /*
  * Opens the destination, within `timeout_ms` where the wait is ours, and
@@ -83,6 +94,7 @@ enum link_status {
 	LINK_TIMEOUT, /* the device took or sent nothing in the time */
 	LINK_HUNG_UP, /* the device closed or reset the link */
 	LINK_FAILED, /* any other error: l.error says which */
+	LINK_INTERRUPTED, /* a signal came, and the cut-off passed */
 };
 
 /*
@@ -93,6 +105,42 @@ link_status link_write(link_state &l, const void *p, size_t n);
 
 /* Reads exactly n bytes, all of them before `deadline_ms`. */
 link_status link_read(link_state &l, void *p, size_t n, int64_t deadline_ms);
+
+/*
+ * Whether bytes wait to be read, which it reads and drops: bytes that no
+ * request has asked for yet.
+ */
+bool link_stray(link_state &l);
+
+/*
+ * What an fd: destination is when it cannot be a device at all ("a
+ * regular file", "a directory", "a block device"), or null: a device is a
+ * socket, a terminal, a pipe or a character device.
+ */
+const char *link_not_device(int fd);
+
+/* The serial line given back as it was found, if one was opened. */
+void link_restore_line();
+
+/*
+ * SIGHUP, SIGINT and SIGTERM caught from here on (those not ignored
+ * already), so that a transfer they stop can be ended cleanly: every wait
+ * on a link watches for them.  link_signal is the first one's number, 0
+ * while none came; link_signal_name gives its name, as "SIGINT".
+ * link_wait_input waits until `fd` can be read: false, with errno EINTR,
+ * when a signal came first.
+ */
+void link_catch_signals();
+int link_signal();
+const char *link_signal_name(int sig);
+bool link_wait_input(int fd);
+
+/*
+ * Whether a signal has come, noticed now if no wait has seen it yet: the
+ * check before each new request, however the signal fell between the
+ * waits.
+ */
+bool link_interrupted(link_state &l);
 
 /* Milliseconds on the monotonic clock. */
 int64_t link_now_ms();

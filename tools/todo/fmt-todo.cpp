@@ -1,24 +1,26 @@
 /* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * fmt-todo: an item for the to-do list of a Palm Pilot, as a vCalendar 1.0
- * to-do, from the words after the options or from standard input.
+ * to-do, from the words after the options or from standard input; with
+ * -i, every to-do of an iCalendar file.
  */
 #include <unistd.h>
 
 #include "calarg.h"
 #include "objwrite.h"
 #include "proc.h"
+#include "vcal.h"
 
 int
 main(int argc, char *argv[])
 {
 	const char *name = nullptr, *date_arg = nullptr;
 	char date[CALARG_DATE_SIZE];
-	bool help = false, misuse = false;
+	bool help = false, misuse = false, ical = false, lossy = false;
 	int ch;
 
 	proc_start(argc, argv, "fmt-todo");
-	while ((ch = getopt(argc, argv, PROC_OPTIONS("n:d:h"))) != -1) {
+	while ((ch = getopt(argc, argv, PROC_OPTIONS("n:d:hil"))) != -1) {
 		switch (ch) {
 		case 'n':
 			name = optarg;
@@ -29,16 +31,30 @@ main(int argc, char *argv[])
 		case 'h':
 			help = true;
 			break;
+		case 'i':
+			ical = true;
+			break;
+		case 'l':
+			lossy = true;
+			break;
 		default:
 			misuse = true;
 			break;
 		}
 	}
+	/* -i [-l] [file] reads a whole calendar, and takes nothing else. */
+	if ((ical || lossy) &&
+	    (!ical || date_arg != nullptr || name != nullptr ||
+		argc - optind > 1))
+		misuse = true;
 	if (help || misuse)
 		proc_usage("Format Palm Pilot todo item from stdin or command "
 			   "line",
 		    "[-n name] [-d [[[cc]yy]mm]dd] [text ...]",
 		    help && !misuse ? 0 : 1);
+	if (ical)
+		return vcal_run(VCAL_TODOS,
+		    optind < argc ? argv[optind] : nullptr, lossy);
 
 	calarg_date(date_arg, date);
 
