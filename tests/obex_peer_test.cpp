@@ -12,6 +12,11 @@
  * only once End-of-Body has arrived; and its OBEX_HDR_CREATOR has the kind
  * bits of a byte sequence, not of the four-byte value that goes on the
  * wire.  Each exchange runs in a child process under a time limit.
+ *
+ * fmt-send completes each object for today's phones, unless told not to
+ * with -r: a Type header and, where the object has none, a Length header
+ * go before its payload.  The receiver must see them, and the payload
+ * byte-exact all the same.
  */
 #include <fcntl.h>
 #include <poll.h>
@@ -47,6 +52,7 @@ constexpr int NAME = obex_id(OBEX_HDR_ID_NAME, OBEX_HDR_TYPE_UNICODE);
 constexpr int LENGTH = obex_id(OBEX_HDR_ID_LENGTH, OBEX_HDR_TYPE_UINT32);
 constexpr int CREATOR = obex_id(OBEX_HDR_ID_CREATOR, OBEX_HDR_TYPE_UINT32);
 constexpr int BODY = obex_id(OBEX_HDR_ID_BODY, OBEX_HDR_TYPE_BYTES);
+constexpr int TYPE = obex_id(OBEX_HDR_ID_TYPE, OBEX_HDR_TYPE_BYTES);
 
 /* Time for one exchange, far above what it needs. */
 constexpr unsigned EXCHANGE_SECONDS = 60;
@@ -273,6 +279,9 @@ struct Want {
 	std::optional<uint32_t> length;
 	std::optional<std::string> creator; /* four letters */
 	std::string body;
+	/* What fmt-send adds: a Type, and a Length that counts the body. */
+	std::optional<std::string> type = {};
+	bool length_added = false;
 };
 
 /* An object with a Length header that counts its payload. */
@@ -280,6 +289,19 @@ Want
 counted(std::optional<std::string> name, std::string creator, std::string body)
 {
 	return { name, (uint32_t)body.size(), creator, body };
+}
+
+/* The object as fmt-send completes it, with `type` if not empty. */
+Want
+completed(Want w, std::string_view type)
+{
+	if (!type.empty())
+		w.type = std::string(type);
+	if (!w.length) {
+		w.length = (uint32_t)w.body.size();
+		w.length_added = true;
+	}
+	return w;
 }
 
 /* The headers that OpenOBEX hands back for such an object. */
@@ -293,10 +315,14 @@ wanted_headers(const Want &w)
 			units += be16((unsigned char)c);
 		h.push_back({ NAME, units + be16(0) });
 	}
-	if (w.length)
+	if (w.length && !w.length_added)
 		h.push_back({ LENGTH, be32(*w.length) });
 	if (w.creator)
 		h.push_back({ CREATOR, *w.creator });
+	if (w.type)
+		h.push_back({ TYPE, *w.type + std::string(1, '\0') });
+	if (w.length_added)
+		h.push_back({ LENGTH, be32(*w.length) });
 	h.push_back({ BODY, w.body });
 	return h;
 }
@@ -377,8 +403,10 @@ PrintTo(const PeerCase &c, std::ostream *os)
 	*os << c.name;
 }
 
+/* The program's object into the receiver, completed with `type`. */
 void
-expect_received(std::string_view program, const PeerCase &c)
+expect_received(std::string_view program, const PeerCase &c,
+    std::string_view type)
 {
 	std::vector<std::string> args = c.args;
 	if (c.file) {
@@ -397,7 +425,8 @@ expect_received(std::string_view program, const PeerCase &c)
 		bodies += p.id == BODY;
 	EXPECT_TRUE(framed) << "the output does not frame as headers";
 	EXPECT_EQ(bodies, c.body_headers) << "Body headers in the output";
-	EXPECT_EQ(obex_mismatch(obex_exchange(r.out), c.want), "");
+	EXPECT_EQ(obex_mismatch(obex_exchange(r.out), completed(c.want, type)),
+	    "");
 }
 
 /* Text without line ends whose bytes show where each piece came from. */
@@ -410,20 +439,6 @@ lettered_text(size_t size)
 	return s;
 }
 
-/*
- * A file that begins as a Palm database does, with its name NUL-padded in
- * a field of 32 bytes, and then holds every byte value in turn.
- */
-std::string
-palm_file(std::string_view name, size_t size)
-{
-	std::string f(name);
-	f.resize(32, '\0');
-	for (size_t i = 0; f.size() < size; i++)
-		f.push_back((char)(i * 37 + 11));
-	return f;
-}
-
 } // namespace
 
 /*
@@ -434,7 +449,8 @@ palm_file(std::string_view name, size_t size)
 static const std::string shop = hex("00 73 00 68 00 6F 00 70");
 static const std::string memo = hex("CF 6D 65 6D 6F");
 static const std::string text = "milk eggs\r\n";
-static const Want shopping{ "shop", {}, "memo", text };
+static const Want shopping =
+    completed({ "shop", {}, "memo", text }, "text/plain");
 /* Its Name and End-of-Body headers as they should be. */
 static const std::string shop_name = name_header("shop");
 static const std::string end_header = hex("49 00 0E") + text;
@@ -500,7 +516,7 @@ class MemoReceived : public testing::TestWithParam<PeerCase>
 
 TEST_P(MemoReceived, AsAsked)
 {
-	expect_received("fmt-memo", GetParam());
+	expect_received("fmt-memo", GetParam(), "text/plain");
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, MemoReceived,
@@ -534,7 +550,7 @@ class AddressReceived : public testing::TestWithParam<PeerCase>
 
 TEST_P(AddressReceived, AsAsked)
 {
-	expect_received("fmt-address", GetParam());
+	expect_received("fmt-address", GetParam(), "text/x-vcard");
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, AddressReceived,
@@ -568,7 +584,7 @@ class DateReceived : public testing::TestWithParam<PeerCase>
 
 TEST_P(DateReceived, AsAsked)
 {
-	expect_received("fmt-date", GetParam());
+	expect_received("fmt-date", GetParam(), "text/x-vcalendar");
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, DateReceived,
@@ -602,7 +618,7 @@ class TodoReceived : public testing::TestWithParam<PeerCase>
 
 TEST_P(TodoReceived, AsAsked)
 {
-	expect_received("fmt-todo", GetParam());
+	expect_received("fmt-todo", GetParam(), "text/x-vcalendar");
 }
 
 static const std::string buy_milk =
@@ -625,7 +641,7 @@ class PhonecardReceived : public testing::TestWithParam<PeerCase>
 
 TEST_P(PhonecardReceived, AsAsked)
 {
-	expect_received("fmt-phonecard", GetParam());
+	expect_received("fmt-phonecard", GetParam(), "text/x-vcard");
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, PhonecardReceived,
@@ -651,7 +667,7 @@ class DatabaseReceived : public testing::TestWithParam<PeerCase>
 
 TEST_P(DatabaseReceived, AsAsked)
 {
-	expect_received("fmt-database", GetParam());
+	expect_received("fmt-database", GetParam(), "");
 }
 
 /* A database of `size` bytes named `db`, sent in `bodies` Body headers. */
@@ -702,29 +718,54 @@ want_of(std::string_view object)
 	return w;
 }
 
-/* Every program's object, one after another in one connection. */
-TEST(ObexStream, EveryProgramInOneConnection)
+/* Every program's object and the Type that fmt-send gives it. */
+static std::vector<std::pair<std::string, std::string>>
+every_program()
 {
 	std::string db = temp_dir() + "/stream.pdb";
 	write_file(db, palm_file("Stream", 1700));
-	std::vector<std::string> objects = {
-		output_of("fmt-memo", { "-n", "shop", "milk", "eggs" }),
-		output_of("fmt-address", { "-f", "Ann", "-l", "Lee" }),
-		output_of("fmt-date",
-		    { "-d", "20240315", "-t", "0930-1030", "Team", "meeting" }),
-		output_of("fmt-todo", { "-n", "Milk", "-d", "20240315" },
-		    "Buy milk"),
-		output_of("fmt-phonecard", { "-n", "Home", "-t", "555-0100" }),
-		output_of("fmt-database", { "-z", db }),
-		output_of("fmt-memo", {}, ""),
+	return {
+		{ output_of("fmt-memo", { "-n", "shop", "milk", "eggs" }),
+		    "text/plain" },
+		{ output_of("fmt-address", { "-f", "Ann", "-l", "Lee" }),
+		    "text/x-vcard" },
+		{ output_of("fmt-date",
+		      { "-d", "20240315", "-t", "0930-1030", "Team",
+			  "meeting" }),
+		    "text/x-vcalendar" },
+		{ output_of("fmt-todo", { "-n", "Milk", "-d", "20240315" },
+		      "Buy milk"),
+		    "text/x-vcalendar" },
+		{ output_of("fmt-phonecard",
+		      { "-n", "Home", "-t", "555-0100" }),
+		    "text/x-vcard" },
+		{ output_of("fmt-database", { "-z", db }), "" },
+		{ output_of("fmt-memo", {}, ""), "text/plain" },
 	};
-	std::string stream;
-	std::vector<Want> wants;
-	for (const std::string &o : objects) {
-		stream += o;
-		wants.push_back(want_of(o));
+}
+
+/*
+ * Every program's object, one after another in one connection, completed;
+ * and with -r exactly as the programs wrote them.
+ */
+TEST(ObexStream, EveryProgramInOneConnection)
+{
+	for (bool raw : { false, true }) {
+		std::string stream;
+		std::vector<Want> wants;
+		for (const auto &[o, type] : every_program()) {
+			stream += o;
+			wants.push_back(
+			    raw ? want_of(o) : completed(want_of(o), type));
+		}
+		EXPECT_EQ(obex_mismatch(obex_exchange(stream,
+					    raw ? std::vector<
+						      std::string>{ "-r" }
+						: std::vector<std::string>{}),
+			      wants),
+		    "")
+		    << (raw ? "with -r" : "completed");
 	}
-	EXPECT_EQ(obex_mismatch(obex_exchange(stream), wants), "");
 }
 
 /* A calendar of several events arrives as that many objects. */
@@ -751,8 +792,10 @@ TEST(ObexStream, CalendarOneObjectPerEvent)
 			continue;
 		size_t end =
 		    (size_t)(p.header.data() - r.out.data()) + p.header.size();
-		wants.push_back(want_of(
-		    std::string_view(r.out).substr(begin, end - begin)));
+		wants.push_back(
+		    completed(want_of(std::string_view(r.out).substr(begin,
+				  end - begin)),
+			"text/x-vcalendar"));
 		begin = end;
 	}
 	EXPECT_EQ(wants.size(), 3u);
@@ -763,6 +806,7 @@ TEST(ObexStream, CalendarOneObjectPerEvent)
 struct Sized {
 	const char *name;
 	std::string object;
+	std::string type; /* that fmt-send adds */
 	std::vector<std::string> options;
 	uint16_t mtu;
 };
@@ -781,7 +825,7 @@ TEST_P(ObexSized, ArrivesWhole)
 {
 	const Sized &c = GetParam();
 	EXPECT_EQ(obex_mismatch(obex_exchange(c.object, c.options, c.mtu),
-		      want_of(c.object)),
+		      completed(want_of(c.object), c.type)),
 	    "");
 }
 
@@ -800,11 +844,13 @@ big_database()
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, ObexSized,
-    testing::Values(Sized{ "Memo200000At255", big_memo(), {}, 255 },
-	Sized{ "Memo200000At65535", big_memo(), {}, 65535 },
-	Sized{ "Memo200000OursAt255", big_memo(), { "-m", "255" }, 65535 },
-	Sized{ "Database4MiBAt255", big_database(), {}, 255 },
-	Sized{ "Database4MiBAt65535", big_database(), {}, 65535 }),
+    testing::Values(Sized{ "Memo200000At255", big_memo(), "text/plain", {},
+			255 },
+	Sized{ "Memo200000At65535", big_memo(), "text/plain", {}, 65535 },
+	Sized{ "Memo200000OursAt255", big_memo(), "text/plain", { "-m", "255" },
+	    65535 },
+	Sized{ "Database4MiBAt255", big_database(), "", {}, 255 },
+	Sized{ "Database4MiBAt65535", big_database(), "", {}, 65535 }),
     CaseName());
 
 /* An address book: one PUT for each of its cards, in their order. */
@@ -825,8 +871,11 @@ TEST(ObexBook, EveryCardItsOwnObject)
 		"Acme" };
 	std::vector<Want> address, phone;
 	for (size_t i = 0; i < cards.size(); i++) {
-		address.push_back(counted(names[i], "addr", cards[i]));
-		phone.push_back({ names[i] + ".vcf", {}, {}, cards[i] });
+		address.push_back(completed(counted(names[i], "addr", cards[i]),
+		    "text/x-vcard"));
+		phone.push_back(
+		    completed({ names[i] + ".vcf", {}, {}, cards[i] },
+			"text/x-vcard"));
 	}
 	EXPECT_EQ(obex_mismatch(obex_exchange(
 				    output_of("fmt-address", { "-i" }, book)),

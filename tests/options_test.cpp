@@ -57,7 +57,7 @@ const Program programs[] = {
 	    {} },
 	{ "fmt-send",
 	    "Send OBEX objects from stdin or file to a device\n"
-	    "Usage: fmt-send [-v] [-m size] [-w seconds] destination [file]\n",
+	    "Usage: fmt-send [-rv] [-m size] [-w seconds] destination [file]\n",
 	    { "-m" } },
 	{ "fmt-recv",
 	    "Receive OBEX objects from a device, to stdout or a directory\n"

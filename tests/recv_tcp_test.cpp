@@ -137,7 +137,10 @@ TEST(RecvTcp, ObexftpPushes)
 		"\n");
 }
 
-/* fmt-send to the default port, over IPv4 and over IPv6. */
+/*
+ * fmt-send to the default port, over IPv4 and over IPv6; -r, so that the
+ * objects go as they were written.
+ */
 TEST(RecvTcp, FromFmtSend)
 {
 	NEED_NAMESPACE();
@@ -152,9 +155,10 @@ TEST(RecvTcp, FromFmtSend)
 		std::string dir = fresh_dir();
 		write_file(dir + "/stream.obex", stream);
 		std::string said;
-		int status = run_in_namespace(dir,
-		    std::string("-c 3 ") + place[0],
-		    std::string("fmt-send ") + place[1] + " stream.obex", said);
+		int status =
+		    run_in_namespace(dir, std::string("-c 3 ") + place[0],
+			std::string("fmt-send -r ") + place[1] + " stream.obex",
+			said);
 		ASSERT_EQ(status, 0) << said << read_all(dir + "/recv.err");
 		EXPECT_EQ(read_all(dir + "/client.log"), "");
 		EXPECT_TRUE(read_all(dir + "/recv.out") == stream);

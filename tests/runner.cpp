@@ -286,6 +286,12 @@ bytes_header(char id, std::string_view data)
 }
 
 std::string
+type_header(std::string_view type)
+{
+	return bytes_header('\x42', std::string(type) + std::string(1, '\0'));
+}
+
+std::string
 body_header(std::string_view data)
 {
 	return bytes_header('\x48', data);
@@ -343,6 +349,16 @@ long_text()
 		t.text += line + "\r\n";
 	}
 	return t;
+}
+
+std::string
+palm_file(std::string_view name, size_t size)
+{
+	std::string f(name);
+	f.resize(32, '\0');
+	for (size_t i = 0; f.size() < size; i++)
+		f.push_back((char)(i * 37 + 11));
+	return f;
 }
 
 void

@@ -98,6 +98,9 @@ std::string name_header(std::string_view name);
 std::string length_header(uint32_t length);
 std::string creator_header(std::string_view code);
 
+/* A Type header: the type's text and a zero byte. */
+std::string type_header(std::string_view type);
+
 /* A Body header and an End-of-Body header with their data. */
 std::string body_header(std::string_view data);
 std::string end_of_body(std::string_view data);
@@ -129,6 +132,12 @@ struct LongText {
 	std::string text;
 };
 LongText long_text();
+
+/*
+ * A file that begins as a Palm database does, with its name NUL-padded in
+ * a field of 32 bytes, and then holds every byte value in turn.
+ */
+std::string palm_file(std::string_view name, size_t size);
 
 /* Makes a temporary directory that lives until the test program ends. */
 std::string temp_dir();

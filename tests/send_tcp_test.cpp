@@ -6,7 +6,9 @@
  * loopback, so the port is free, nothing leaves the machine and nothing
  * else on it is reached.  Where the system forbids such namespaces (many
  * containers and chroots) the tests skip and say why; wherever unshare
- * works they run.
+ * works they run.  obex_tcp also prints each object's Length header, which
+ * fmt-send adds to the objects that have none (line by line, so that
+ * nothing is left in its buffer when it is stopped).
  */
 #include <sys/wait.h>
 
@@ -64,7 +66,7 @@ run_in_namespace(const std::string &dir, const std::string &dest,
 			     "cd " +
 	    sh_quoted(dir) +
 	    " || exit 91\n"
-	    "obex_tcp >obex_tcp.log 2>&1 &\n"
+	    "stdbuf -oL obex_tcp >obex_tcp.log 2>&1 &\n"
 	    "rx=$!\n"
 	    "i=0\n"
 	    "until grep -q ':028A 0*:0000 0A' /proc/net/tcp6 2>/dev/null; do\n"
@@ -150,6 +152,12 @@ TEST_P(SendTcp, EveryObjectStoredAsFmtDumpGivesIt)
 	int status = run_in_namespace(dir, GetParam(), input, said);
 	ASSERT_EQ(status, 0) << said;
 	EXPECT_EQ(said, "");
+	std::string lengths, log = read_all(dir + "/obex_tcp.log");
+	for (size_t at = 0;
+	     (at = log.find("HEADER_LENGTH = ", at)) != std::string::npos; at++)
+		lengths +=
+		    log.substr(at + 16, log.find('\n', at) - at - 16) + " ";
+	std::string sizes;
 	for (const Stored &s : stored) {
 		RunOptions options;
 		options.input = s.object;
@@ -159,7 +167,9 @@ TEST_P(SendTcp, EveryObjectStoredAsFmtDumpGivesIt)
 		EXPECT_TRUE(got == payload.out)
 		    << s.name << ": " << got.size() << " bytes stored, "
 		    << payload.out.size() << " sent";
+		sizes += std::to_string(payload.out.size()) + " ";
 	}
+	EXPECT_EQ(lengths, sizes) << "the Length headers obex_tcp saw";
 }
 
 /*

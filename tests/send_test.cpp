@@ -28,6 +28,9 @@
 
 #include <gtest/gtest.h>
 
+#include "client.h"
+#include "device.h"
+#include "obex_walk.h"
 #include "runner.h"
 #include "link.h"
 
@@ -36,7 +39,7 @@ namespace
 
 const std::string usage =
     "Send OBEX objects from stdin or file to a device\n"
-    "Usage: fmt-send [-v] [-m size] [-w seconds] destination [file]\n";
+    "Usage: fmt-send [-rv] [-m size] [-w seconds] destination [file]\n";
 
 /* fmt-memo -n Shopping with milk and eggs: 41 bytes. */
 const std::string shopping = name_header("Shopping") +
@@ -59,142 +62,8 @@ memo_object(size_t size)
 	    text.substr(at);
 }
 
-std::string
-packet(int code, std::string_view contents = {})
-{
-	return (char)code + be16((unsigned)contents.size() + 3) +
-	    std::string(contents);
-}
-
 const std::string success = packet(0xA0);
 const std::string cont = packet(0x90);
-std::string
-connected(unsigned mtu, std::string_view headers = {})
-{
-	return packet(0xA0, hex("10 00") + be16(mtu) + std::string(headers));
-}
-
-/* A child running fmt-send, its standard error kept in a file. */
-struct Child {
-	pid_t pid;
-	std::string err_path;
-};
-
-/*
- * The signals a shell or a test harness may have left ignored or caught
- * are set back to their defaults, so that the program meets them as a
- * user's shell hands them over; `stderr_broken` makes standard error a
- * pipe that nobody reads.
- */
-Child
-start_send(const std::vector<std::string> &args, const std::string &input,
-    bool stderr_broken = false)
-{
-	static int serial;
-	std::string base = temp_dir() + "/send" + std::to_string(++serial);
-	write_file(base + ".in", input);
-	std::vector<std::string> words{ "fmt-send" };
-	words.insert(words.end(), args.begin(), args.end());
-	std::vector<char *> argv;
-	for (auto &w : words)
-		argv.push_back(w.data());
-	argv.push_back(nullptr);
-	std::string path = program_path("fmt-send");
-	fflush(nullptr);
-	pid_t pid = fork();
-	if (pid == 0) {
-		int in = open((base + ".in").c_str(), O_RDONLY);
-		int err = -1;
-		if (stderr_broken) {
-			int p[2];
-			if (pipe(p) == 0) {
-				close(p[0]);
-				err = p[1];
-			}
-		} else {
-			err = open((base + ".err").c_str(),
-			    O_WRONLY | O_CREAT | O_TRUNC, 0600);
-		}
-		int out = open("/dev/null", O_WRONLY);
-		if (in < 0 || err < 0 || out < 0 || dup2(in, 0) < 0 ||
-		    dup2(out, 1) < 0 || dup2(err, 2) < 0)
-			_exit(125);
-		for (int sig : { SIGPIPE, SIGINT, SIGTERM, SIGHUP })
-			signal(sig, SIG_DFL);
-		execv(path.c_str(), argv.data());
-		_exit(126);
-	}
-	return { pid, base + ".err" };
-}
-
-/* Its exit status and standard error; killed after 30 s, status 137. */
-RunResult
-finish_send(const Child &c)
-{
-	RunResult r{};
-	int wstatus = 0;
-	for (int i = 0; i < 3000; i++) {
-		pid_t w = waitpid(c.pid, &wstatus, WNOHANG);
-		if (w == c.pid)
-			break;
-		if (i == 2999) {
-			kill(c.pid, SIGKILL);
-			waitpid(c.pid, &wstatus, 0);
-		}
-		std::this_thread::sleep_for(std::chrono::milliseconds(10));
-	}
-	r.status =
-	    WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
-	FILE *f = fopen(c.err_path.c_str(), "rb");
-	char buf[4096];
-	size_t n;
-	while (f != nullptr && (n = fread(buf, 1, sizeof(buf), f)) > 0)
-		r.err.append(buf, n);
-	if (f != nullptr)
-		fclose(f);
-	return r;
-}
-
-/*
- * Bytes from fd within 10 s: the whole of one request, or "" at the end;
- * `slow` reads it as a slow line would carry it.
- */
-std::string
-read_request(int fd, bool slow = false)
-{
-	std::string p;
-	size_t want = 3;
-	while (p.size() < want) {
-		struct pollfd pf = { fd, POLLIN, 0 };
-		if (poll(&pf, 1, 10000) <= 0)
-			return "";
-		if (slow)
-			std::this_thread::sleep_for(
-			    std::chrono::milliseconds(100));
-		char buf[65536];
-		size_t most = slow ? 4096 : sizeof(buf);
-		ssize_t n = read(fd, buf, std::min(most, want - p.size()));
-		if (n <= 0)
-			return "";
-		p.append(buf, (size_t)n);
-		if (p.size() == 3)
-			want = (unsigned char)p[1] << 8 | (unsigned char)p[2];
-		if (want < 3)
-			return p;
-	}
-	return p;
-}
-
-void
-write_all(int fd, std::string_view bytes)
-{
-	while (!bytes.empty()) {
-		ssize_t n = write(fd, bytes.data(), bytes.size());
-		if (n <= 0)
-			return;
-		bytes.remove_prefix((size_t)n);
-	}
-}
 
 /*
  * What the device does at a PUT packet, counted from 1 over all PUTs: it
@@ -375,29 +244,52 @@ TEST(SendScripted, DeliversAndDisconnects)
 	ASSERT_EQ(o.seen.requests.size(), 3u);
 	/* OBEX 1.0, no flags, our size; no Target header. */
 	EXPECT_EQ(o.seen.requests[0], packet(0x80, hex("10 00 FF FF")));
-	EXPECT_EQ(o.seen.requests[1], packet(0x82, shopping));
+	/* The headers it lacked go before its payload. */
+	EXPECT_EQ(printable(o.seen.requests[1]),
+	    printable(packet(0x82,
+		shopping_headers + type_header("text/plain") +
+		    length_header(12) + end_of_body("milk\r\neggs\r\n"))));
 	EXPECT_EQ(o.seen.requests[2], packet(0x81));
 }
 
-/* -v: a line for each object, with its total when it has a Length. */
+/*
+ * -v: a line for each object, with its total when it has a Length, after
+ * one that names the headers added to it, if any.
+ */
 TEST(SendScripted, VerboseSaysEachObject)
 {
 	std::string card = name_header("Ann Lee") + hex("C3 00 00 00 02") +
 	    hex("49 00 05") + "hi";
-	Outcome o =
-	    exchange({ "-v" }, shopping + card + hex("49 00 04 78"), {});
-	EXPECT_EQ(o.run.status, 0);
-	std::vector<std::string> lines;
-	for (size_t at = 0, end;
-	     (end = o.run.err.find('\n', at)) != std::string::npos;
-	     at = end + 1)
-		lines.push_back(o.run.err.substr(at, end - at));
-	ASSERT_EQ(lines.size(), 3u) << o.run.err;
-	EXPECT_EQ(lines[0].rfind("Shopping: 12 bytes, ", 0), 0u) << lines[0];
-	EXPECT_EQ(lines[1].rfind("Ann Lee: 2 of 2 bytes, ", 0), 0u) << lines[1];
-	EXPECT_EQ(lines[2].rfind("object 3: 1 byte, ", 0), 0u) << lines[2];
-	for (const std::string &l : lines)
-		EXPECT_NE(l.find("B/s"), std::string::npos) << l;
+	for (bool raw : { false, true }) {
+		Outcome o =
+		    exchange(raw ? std::vector<std::string>{ "-v", "-r" }
+				 : std::vector<std::string>{ "-v" },
+			shopping + card + hex("49 00 04 78"), {});
+		EXPECT_EQ(o.run.status, 0);
+		std::vector<std::string> lines;
+		for (size_t at = 0, end;
+		     (end = o.run.err.find('\n', at)) != std::string::npos;
+		     at = end + 1)
+			lines.push_back(o.run.err.substr(at, end - at));
+		std::vector<std::string> want = raw
+		    ? std::vector<std::string>{ "Shopping: 12 bytes, ",
+			      "Ann Lee: 2 of 2 bytes, ", "object 3: 1 byte, " }
+		    : std::vector<std::string>{
+			      "Shopping: added Type text/plain and Length 12",
+			      "Shopping: 12 of 12 bytes, ",
+			      "Ann Lee: 2 of 2 bytes, ",
+			      "object 3: added Length 1",
+			      "object 3: 1 of 1 byte, ",
+		      };
+		ASSERT_EQ(lines.size(), want.size()) << o.run.err;
+		for (size_t i = 0; i < want.size(); i++) {
+			EXPECT_EQ(lines[i].rfind(want[i], 0), 0u) << lines[i];
+			EXPECT_EQ(lines[i].find(": added ") ==
+				std::string::npos,
+			    lines[i].find("B/s") != std::string::npos)
+			    << lines[i];
+		}
+	}
 }
 
 /* The Connection ID leads the first packet of every later request. */
@@ -415,6 +307,33 @@ TEST(SendScripted, EchoesTheConnectionId)
 		bool first = i != 2;
 		EXPECT_EQ(o.seen.requests[i].compare(3, 5, cid) == 0, first)
 		    << "request " << i;
+	}
+}
+
+/*
+ * A text in full Body headers is held back to be counted as long as it
+ * fits the hold, and goes without a Length once it does not; whole either
+ * way.
+ */
+TEST(SendScripted, CountsALongTextWhileItFitsTheHold)
+{
+	/* The most full Body headers the hold takes, and an End of Body. */
+	size_t bodies = CLIENT_HOLD_MAX / 65532;
+	for (size_t size : { (bodies + 1) * 65532, (bodies + 1) * 65532 + 1 }) {
+		std::string object = memo_object(size);
+		Outcome o = exchange({}, object, {});
+		EXPECT_EQ(o.run.err, "");
+		EXPECT_EQ(o.run.status, 0);
+		size_t i = 1;
+		Put put = reassemble(o.seen.requests, i, 65535);
+		std::string added = type_header("text/plain");
+		if (size == (bodies + 1) * 65532)
+			added += length_header((uint32_t)size);
+		EXPECT_EQ(printable(put.headers),
+		    printable(hex("CF 6D 65 6D 6F") + added))
+		    << size;
+		bool ok;
+		EXPECT_TRUE(put.payload == obex_payload(object, ok)) << size;
 	}
 }
 
@@ -448,9 +367,12 @@ TEST(SendScripted, KeepsToTheDevicesPacketSize)
 		size_t i = 1;
 		Put first = reassemble(o.seen.requests, i, device);
 		Put second = reassemble(o.seen.requests, i, device);
-		EXPECT_EQ(first.headers, shopping_headers);
+		std::string memo_type = type_header("text/plain");
+		EXPECT_EQ(first.headers,
+		    shopping_headers + memo_type + length_header(12));
 		EXPECT_EQ(first.payload, "milk\r\neggs\r\n");
-		EXPECT_TRUE(second.headers == hex("CF 6D 65 6D 6F"));
+		EXPECT_TRUE(second.headers ==
+		    hex("CF 6D 65 6D 6F") + memo_type + length_header(2000));
 		EXPECT_EQ(second.payload.size(), 2000u);
 		EXPECT_TRUE(first.ended && second.ended);
 		EXPECT_EQ(i + 1, o.seen.requests.size()) << "then DISCONNECT";
@@ -659,11 +581,18 @@ const Fault faults[] = {
 	    .log = "80 82 81" },
 	/* Packets have gone out: the device must hear that it is over. */
 	{ .name = "InputCutOffInsideAnObject",
+	    .options = { "-r" },
 	    .input = long_memo.substr(0, 150000),
 	    .err = "fmt-send: offset 131075: Body header's length 65535 runs "
 		   "past the end of the input (18925 bytes left)\n"
 		   "fmt-send: object 1 was aborted\n",
 	    .log = "80 02 02 FF 81" },
+	/* Held back to be counted, nothing of it has gone out. */
+	{ .name = "InputCutOffWhileHeld",
+	    .input = long_memo.substr(0, 150000),
+	    .err = "fmt-send: offset 131075: Body header's length 65535 runs "
+		   "past the end of the input (18925 bytes left)\n",
+	    .log = "80 81" },
 	{ .name = "InputMalformedInTheSecondObject",
 	    .input = shopping + hex("01 00 04"),
 	    .err = "fmt-send: offset 41: Name header's length 4 is less than "
@@ -711,32 +640,174 @@ const Fault faults[] = {
 INSTANTIATE_TEST_SUITE_P(Cases, SendFault, testing::ValuesIn(faults),
     CaseName());
 
-/* A serial line in raw mode: every byte goes through as it is. */
-TEST(SendSerial, EveryByteThroughAPseudoTerminal)
+/* A pseudo-terminal's master side, and the path of its slave. */
+struct Pty {
+	int master = -1;
+	std::string slave;
+};
+
+Pty
+open_pty()
 {
-	int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-	ASSERT_GE(master, 0);
-	ASSERT_EQ(grantpt(master), 0);
-	ASSERT_EQ(unlockpt(master), 0);
-	std::string slave = ptsname(master);
+	Pty p;
+	p.master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+	if (p.master < 0 || grantpt(p.master) != 0 || unlockpt(p.master) != 0) {
+		ADD_FAILURE() << "no pseudo-terminal: " << strerror(errno);
+		return p;
+	}
+	p.slave = ptsname(p.master);
+	return p;
+}
+
+/* Every byte value, and the bytes a terminal would take for controls. */
+std::string
+every_byte()
+{
 	std::string payload;
 	for (int c = 0; c < 256; c++)
 		payload += (char)c;
-	payload += "\r\n\n\r\x03\x04\x11\x13\x1A\x7F";
-	std::string object = name_header("every") + "\x49" +
-	    be16((unsigned)payload.size() + 3) + payload;
+	return payload + "\r\n\n\r\x03\x04\x11\x13\x1A\x7F";
+}
 
-	Child child = start_send({ "tty:" + slave }, object);
-	Seen seen = play(master, {});
+const std::string every_object = name_header("every") + "\x49" +
+    be16((unsigned)every_byte().size() + 3) + every_byte();
+
+/* A serial line in raw mode: every byte goes through as it is. */
+TEST(SendSerial, EveryByteThroughAPseudoTerminal)
+{
+	Pty pty = open_pty();
+	ASSERT_GE(pty.master, 0);
+	Child child = start_send({ "tty:" + pty.slave }, every_object);
+	Seen seen = play(pty.master, {});
 	RunResult r = finish_send(child);
-	close(master);
+	close(pty.master);
 	EXPECT_EQ(r.err, "");
 	EXPECT_EQ(r.status, 0);
 	EXPECT_EQ(seen.log, "80 82 81");
 	size_t i = 1;
 	Put put = reassemble(seen.requests, i, 65535);
-	EXPECT_TRUE(put.payload == payload) << printable(put.payload);
+	EXPECT_TRUE(put.payload == every_byte()) << printable(put.payload);
 }
+
+/*
+ * A phone on its data cable, played on a pseudo-terminal: it takes AT
+ * commands, each ended by CR, until one switches it to OBEX.  Each reply
+ * answers the command of its place; an empty one is silence.
+ */
+struct AtPhone {
+	const char *name;
+	std::vector<std::string> replies;
+	bool echo = false; /* each command comes back before its answer */
+	std::string commands; /* that the phone got, each ended by a space */
+	std::string why = {}; /* after "cannot connect to `at:PATH': " */
+};
+
+void
+PrintTo(const AtPhone &p, std::ostream *os)
+{
+	*os << p.name;
+}
+
+/* A command up to its CR, within 10 s; "" at the end of the line. */
+std::string
+read_command(int fd)
+{
+	std::string c;
+	char ch;
+	for (;;) {
+		struct pollfd pf = { fd, POLLIN, 0 };
+		if (poll(&pf, 1, 10000) <= 0 || read(fd, &ch, 1) != 1)
+			return "";
+		if (ch == '\r')
+			return c;
+		c += ch;
+	}
+}
+
+class SendAt : public testing::TestWithParam<AtPhone>
+{
+};
+
+TEST_P(SendAt, SwitchesThePhoneOrSaysWhy)
+{
+	const AtPhone &phone = GetParam();
+	Pty pty = open_pty();
+	ASSERT_GE(pty.master, 0);
+	Child child =
+	    start_send({ "-w", "1", "at:" + pty.slave }, every_object);
+	std::string commands;
+	bool silent = false;
+	for (const std::string &reply : phone.replies) {
+		std::string c = read_command(pty.master);
+		if (c.empty())
+			break;
+		commands += c + " ";
+		if (phone.echo)
+			write_all(pty.master, c + "\r");
+		if (reply.empty()) {
+			silent = true;
+			break;
+		}
+		write_all(pty.master, reply);
+	}
+	Seen seen;
+	if (phone.why.empty() && !silent)
+		seen = play(pty.master, {});
+	RunResult r = finish_send(child);
+	close(pty.master);
+	EXPECT_EQ(commands, phone.commands);
+	if (phone.why.empty()) {
+		EXPECT_EQ(r.err, "");
+		EXPECT_EQ(r.status, 0);
+		EXPECT_EQ(seen.log, "80 82 81");
+		size_t i = 1;
+		Put put = reassemble(seen.requests, i, 65535);
+		EXPECT_TRUE(put.payload == every_byte())
+		    << printable(put.payload);
+	} else {
+		EXPECT_EQ(r.err,
+		    "fmt-send: cannot connect to `at:" + pty.slave +
+			"': " + phone.why + "\n");
+		EXPECT_EQ(r.status, 1);
+	}
+}
+
+const AtPhone at_phones[] = {
+	{ .name = "TakesCprot",
+	    .replies = { "\r\nCONNECT\r\n" },
+	    .commands = "AT+CPROT=0 " },
+	{ .name = "TakesEobex",
+	    .replies = { "\r\nERROR\r\n", "\r\nCONNECT\r\n" },
+	    .commands = "AT+CPROT=0 AT*EOBEX " },
+	/* An extended error, as a phone told to give them says it. */
+	{ .name = "TakesEobexAfterAnExtendedError",
+	    .replies = { "\r\n+CME ERROR: 4\r\n", "\r\nCONNECT\r\n" },
+	    .commands = "AT+CPROT=0 AT*EOBEX " },
+	{ .name = "Echoes",
+	    .replies = { "\r\nERROR\r\n", "\r\nCONNECT\r\n" },
+	    .echo = true,
+	    .commands = "AT+CPROT=0 AT*EOBEX " },
+	{ .name = "RefusesBoth",
+	    .replies = { "\r\nERROR\r\n", "\r\nERROR\r\n" },
+	    .echo = true,
+	    .commands = "AT+CPROT=0 AT*EOBEX ",
+	    .why = "the phone answered `ERROR' to AT+CPROT=0 and to "
+		   "AT*EOBEX" },
+	{ .name = "AnswersSomethingElse",
+	    .replies = { "\r\nOK\x1B[2J\r\n" },
+	    .commands = "AT+CPROT=0 ",
+	    .why = "the phone answered `OK\\x1B[2J' to AT+CPROT=0" },
+	{ .name = "Silent",
+	    .replies = { "" },
+	    .commands = "AT+CPROT=0 ",
+	    .why = "no answer from the phone to AT+CPROT=0 within 1 second" },
+	{ .name = "SilentAfterAnError",
+	    .replies = { "\r\nERROR\r\n", "" },
+	    .commands = "AT+CPROT=0 AT*EOBEX ",
+	    .why = "no answer from the phone to AT*EOBEX within 1 second" },
+};
+INSTANTIATE_TEST_SUITE_P(Phones, SendAt, testing::ValuesIn(at_phones),
+    CaseName());
 
 /* Command lines and destinations, each with its message. */
 class SendCommandLine : public testing::TestWithParam<CaseRun>
@@ -769,7 +840,8 @@ const CaseRun command_lines[] = {
 	{ .name = "UnknownKind",
 	    .args = { "irda:\x1b[2J" },
 	    .err = "fmt-send: bad destination `irda:\\x1B[2J': not "
-		   "tcp:HOST[:PORT], bt:ADDR[:CHANNEL], fd:N or tty:PATH\n",
+		   "tcp:HOST[:PORT], bt:ADDR[:CHANNEL], fd:N, tty:PATH or "
+		   "at:PATH\n",
 	    .status = 1 },
 	{ .name = "TcpWithoutHost",
 	    .args = { "tcp:" },

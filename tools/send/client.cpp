@@ -13,14 +13,26 @@
  * and End of Body go first, unchanged and in order, spread over as many
  * packets as they need; the payload follows in Body headers cut to the
  * packet size, the last of them an End-of-Body header in the final packet.
+ *
+ * Today's phones want more than the fmt-* programs write: Android takes
+ * no object without a Length header, nor one without a type that its Name
+ * or a Type header gives.  So, unless the client is raw, the headers an
+ * object lacks go after its own and before its payload, while the packet
+ * that holds them has not gone out: a Type from its Name or Creator ID,
+ * and a Length when the size is known before the payload goes.  It is
+ * for a payload in one End-of-Body header, whose length field gives it;
+ * a longer text comes in full Body headers, and is held back, up to
+ * CLIENT_HOLD_MAX, until its End-of-Body header tells the rest.
  */
 #include <cerrno>
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "client.h"
+#include "mime.h"
 #include "proc.h"
 
 const char *
@@ -253,6 +265,14 @@ client_init(client &c, link_state &l, unsigned ours)
 	c.delivered = 0;
 	c.aborted = false;
 	c.progress = nullptr;
+	c.raw = false;
+	c.added = nullptr;
+	c.settled = false;
+	c.has_type = false;
+	c.type = nullptr;
+	c.holding = false;
+	c.held = nullptr;
+	c.held_size = c.held_capacity = 0;
 	c.why[0] = '\0';
 	c.used = c.data_at = c.data = 0;
 }
@@ -369,6 +389,82 @@ add_data(client &c, const unsigned char *p, size_t n)
 	return true;
 }
 
+/* A header made here, added as if the object had brought it. */
+static bool
+add_made(client &c, const unsigned char *p, size_t n)
+{
+	objread_header h = {};
+	h.id = p[0];
+	h.name = obex_header_name(p[0]);
+	h.length = (unsigned)n;
+	h.bytes = p;
+	return add_header(c, h);
+}
+
+/* Room for `more` payload bytes held back; false if there is none. */
+static bool
+hold_room(client &c, size_t more)
+{
+	if (c.held_size + more > CLIENT_HOLD_MAX)
+		return false;
+	if (c.held_size + more <= c.held_capacity)
+		return true;
+	size_t capacity = c.held_capacity != 0 ? c.held_capacity : 65536;
+	while (capacity < c.held_size + more)
+		capacity *= 2;
+	void *p = realloc(c.held, capacity);
+	if (p == nullptr)
+		return false;
+	c.held = static_cast<unsigned char *>(p);
+	c.held_capacity = capacity;
+	return true;
+}
+
+/*
+ * At a Body or End-of-Body header, before the object's added headers are
+ * settled: hold the payload while it may still be counted, else add what
+ * the object lacks and send what was held.
+ */
+static bool
+complete(client &c, const objread_header &h)
+{
+	client_object &o = c.object;
+
+	if (h.id == OBEX_HI_BODY && !o.has_total && h.count == OBEX_BYTES_MAX &&
+	    hold_room(c, h.count)) {
+		c.holding = true;
+		return true;
+	}
+	c.holding = false;
+	c.settled = true;
+
+	unsigned char made[OBEX_BYTES_HEAD + 32];
+	if (c.type != nullptr && !c.has_type) {
+		size_t n = strlen(c.type) + 1;
+		obex_put_bytes_head(made, OBEX_HI_TYPE, n);
+		memcpy(made + OBEX_BYTES_HEAD, c.type, n);
+		if (!add_made(c, made, OBEX_BYTES_HEAD + n))
+			return false;
+		o.added_type = c.type;
+	}
+	if (!o.has_total && h.id == OBEX_HI_END_OF_BODY) {
+		o.has_total = true;
+		o.total = c.held_size + h.count;
+		if (!add_made(c, made,
+			obex_put_quad(made, OBEX_HI_LENGTH, (uint32_t)o.total)))
+			return false;
+		o.added_length = true;
+	}
+	if ((o.added_type != nullptr || o.added_length) && c.added != nullptr)
+		c.added(o);
+
+	bool sent = add_data(c, c.held, c.held_size);
+	free(c.held);
+	c.held = nullptr;
+	c.held_size = c.held_capacity = 0;
+	return sent;
+}
+
 /* The final packet: End of Body with what is left of the payload. */
 static bool
 finish(client &c)
@@ -463,14 +559,34 @@ client_put_objects(client &c, objread &r, objread_event event)
 				c.object.has_total = false;
 				c.object.sent = 0;
 				c.object.started = false;
+				c.object.added_type = nullptr;
+				c.object.added_length = false;
 				c.used = begin(c, OBEX_OP_PUT);
 				c.data_at = 0;
 				c.data = 0;
+				c.settled = c.raw;
+				c.has_type = false;
+				c.type = nullptr;
 			}
-			if (r.header.bytes == nullptr)
+			if (r.header.bytes == nullptr) {
+				if (!c.settled && !complete(c, r.header)) {
+					abort_put(c);
+					return CLIENT_LINK;
+				}
 				break;
-			if (r.header.id == OBEX_HI_NAME)
+			}
+			if (r.header.id == OBEX_HI_NAME) {
 				take_name(c.object, r.header);
+				c.type = mime_of_name(r.header.bytes +
+					OBEX_BYTES_HEAD,
+				    r.header.count);
+			}
+			/* The Name's extension says more than the Creator ID.
+			 */
+			if (r.header.id == OBEX_HI_CREATOR && c.type == nullptr)
+				c.type = mime_of_creator(r.header.value);
+			if (r.header.id == OBEX_HI_TYPE)
+				c.has_type = true;
 			if (r.header.id == OBEX_HI_LENGTH) {
 				c.object.has_total = true;
 				c.object.total = r.header.value;
@@ -481,6 +597,11 @@ client_put_objects(client &c, objread &r, objread_event event)
 			}
 			break;
 		case OBJREAD_DATA:
+			if (c.holding) {
+				memcpy(c.held + c.held_size, r.data, r.count);
+				c.held_size += r.count;
+				break;
+			}
 			if (!add_data(c, r.data, r.count)) {
 				abort_put(c);
 				return CLIENT_LINK;

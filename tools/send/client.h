@@ -29,6 +29,8 @@ struct client_object {
 	uint64_t sent; /* payload bytes the device has taken */
 	bool started; /* its first packet has gone out */
 	int64_t begun_ms; /* when it did, on the monotonic clock */
+	const char *added_type; /* the Type added to it, or null */
+	bool added_length; /* a Length was added to it: `total` */
 };
 
 /*
@@ -37,8 +39,19 @@ struct client_object {
  */
 const char *client_object_name(const client_object &o, bool quoted);
 
-/* Called after each packet of an object that the device took. */
+/*
+ * Called after each packet of an object that the device took; and, for
+ * client_added, once the headers added to an object are known.
+ */
 using client_progress = void (*)(const client_object &o, bool done);
+using client_added = void (*)(const client_object &o);
+
+/*
+ * A payload without a Length header, in full Body headers (a text longer
+ * than one header holds), is held until its End-of-Body header, up to
+ * this, so that its Length can go first.
+ */
+inline constexpr size_t CLIENT_HOLD_MAX = 16 * 1024 * 1024;
 
 /* One OBEX connection to a device. */
 struct client {
@@ -55,6 +68,20 @@ struct client {
 	uint64_t delivered; /* objects the device answered with Success */
 	bool aborted; /* the object under way was ABORTed */
 	client_progress progress;
+
+	/*
+	 * Headers added to each object before its payload, unless `raw`: a
+	 * Type, and a Length where it has none.  What the object has and
+	 * says until then, and the payload held back while it is counted.
+	 */
+	bool raw;
+	client_added added;
+	bool settled; /* what this object gets is known, and added */
+	bool has_type;
+	const char *type; /* from the Name's extension, else the Creator ID */
+	bool holding;
+	unsigned char *held;
+	size_t held_size, held_capacity;
 
 	/* What went wrong, after a false return: room for a name shown
 	 * with every byte escaped. */

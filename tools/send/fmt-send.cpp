@@ -117,6 +117,23 @@ show_progress(const client_object &o, bool done)
 	}
 }
 
+/* -v: the headers added to an object, on a line before its progress. */
+static void
+show_added(const client_object &o)
+{
+	if (progress_open) {
+		fputc('\n', stderr);
+		progress_open = false;
+	}
+	fprintf(stderr, "%s: added", client_object_name(o, false));
+	if (o.added_type != nullptr)
+		fprintf(stderr, " Type %s%s", o.added_type,
+		    o.added_length ? " and" : "");
+	if (o.added_length)
+		fprintf(stderr, " Length %" PRIu64, o.total);
+	fputc('\n', stderr);
+}
+
 /* A message on standard error, after any progress line in place. */
 static void warn(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 
@@ -254,7 +271,7 @@ int
 main(int argc, char *argv[])
 {
 	const char *size_arg = nullptr, *wait_arg = nullptr;
-	bool verbose = false, help = false, misuse = false;
+	bool raw = false, verbose = false, help = false, misuse = false;
 	int ch;
 
 	/*
@@ -263,8 +280,11 @@ main(int argc, char *argv[])
 	 */
 	signal(SIGPIPE, SIG_IGN);
 	proc_start(argc, argv, "fmt-send");
-	while ((ch = getopt(argc, argv, PROC_OPTIONS("vm:w:h"))) != -1) {
+	while ((ch = getopt(argc, argv, PROC_OPTIONS("rvm:w:h"))) != -1) {
 		switch (ch) {
+		case 'r':
+			raw = true;
+			break;
 		case 'v':
 			verbose = true;
 			break;
@@ -285,7 +305,7 @@ main(int argc, char *argv[])
 	int operands = argc - optind;
 	if (help || misuse || operands < 1 || operands > 2)
 		proc_usage("Send OBEX objects from stdin or file to a device",
-		    "[-v] [-m size] [-w seconds] destination [file]",
+		    "[-rv] [-m size] [-w seconds] destination [file]",
 		    help && !misuse ? 0 : 1);
 
 	long size = OBEX_PACKET_MAX, wait = WAIT_SECONDS;
@@ -336,6 +356,9 @@ main(int argc, char *argv[])
 	progress_tty = isatty(STDERR_FILENO);
 	if (verbose || progress_tty)
 		c.progress = show_progress;
+	if (verbose)
+		c.added = show_added;
+	c.raw = raw;
 	client_result result = CLIENT_LINK;
 	if (client_connect(c))
 		result = client_put_objects(c, r, first);

@@ -239,9 +239,16 @@ link_parse(const char *text, link_dest &d, char *why, size_t n)
 	}
 	if (fd_or_tty_parse(text, d, why, n))
 		return true;
-	if (d.kind != LINK_FD)
-		snprintf(why, n,
-		    "not tcp:HOST[:PORT], bt:ADDR[:CHANNEL], fd:N or tty:PATH");
+	if (d.kind == LINK_FD)
+		return false;
+	if (strncmp(text, "at:", 3) == 0 && text[3] != '\0') {
+		d.kind = LINK_AT;
+		d.path = text + 3;
+		return true;
+	}
+	snprintf(why, n,
+	    "not tcp:HOST[:PORT], bt:ADDR[:CHANNEL], fd:N, tty:PATH or "
+	    "at:PATH");
 	return false;
 }
 
@@ -428,6 +435,7 @@ open_fd(const link_dest &d, int timeout_ms, char *why, size_t n)
 	case LINK_FD:
 		return link_fd_check(d.fd, why, n);
 	case LINK_TTY:
+	case LINK_AT:
 		return link_tty_open(d.path, why, n);
 	}
 	return -1;
@@ -441,7 +449,7 @@ link_open(link_state &l, const link_dest &d, int timeout_ms, char *why,
 	if (fd < 0)
 		return false;
 	link_init(l, fd, timeout_ms);
-	return true;
+	return d.kind != LINK_AT || link_at_switch(l, why, n);
 }
 
 void
@@ -453,6 +461,7 @@ link_init(link_state &l, int fd, int timeout_ms)
 	l.is_socket = fstat(fd, &st) == 0 && S_ISSOCK(st.st_mode);
 	l.timeout_ms = timeout_ms;
 	l.error = 0;
+	l.skip_line_ends = false;
 	l.interrupted = 0;
 	l.cutoff_ms = 0;
 }
@@ -694,6 +703,17 @@ link_read(link_state &l, void *data, size_t n, int64_t deadline_ms)
 		}
 		if (got == 0)
 			return LINK_HUNG_UP;
+		/* After a phone's CONNECT, the rest of its line end. */
+		if (l.skip_line_ends) {
+			ssize_t k = 0;
+			while (k < got && (p[k] == '\r' || p[k] == '\n'))
+				k++;
+			if (k == got)
+				continue;
+			memmove(p, p + k, (size_t)(got - k));
+			got -= k;
+			l.skip_line_ends = false;
+		}
 		p += got;
 		n -= (size_t)got;
 	}
@@ -708,6 +728,15 @@ link_stray(link_state &l)
 
 	if (poll(&p, 1, 0) <= 0 || (p.revents & POLLIN) == 0)
 		return false;
+	/* The rest of a phone's CONNECT line end is no answer. */
+	while (l.skip_line_ends) {
+		if (read(l.fd, drop, 1) != 1)
+			return false;
+		if (drop[0] != '\r' && drop[0] != '\n')
+			return true;
+		if (poll(&p, 1, 0) <= 0 || (p.revents & POLLIN) == 0)
+			return false;
+	}
 	/* A hang-up reads as nothing: the next step will say so. */
 	return read(l.fd, drop, sizeof(drop)) > 0;
 }

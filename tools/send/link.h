@@ -16,7 +16,7 @@
 #include <cstddef>
 #include <cstdint>
 
-enum link_kind { LINK_TCP, LINK_BT, LINK_FD, LINK_TTY };
+enum link_kind { LINK_TCP, LINK_BT, LINK_FD, LINK_TTY, LINK_AT };
 
 /* A destination as the command line gives it. */
 struct link_dest {
@@ -26,12 +26,12 @@ struct link_dest {
 	unsigned char bdaddr[6]; /* bt: the address, first byte first */
 	int channel; /* bt: the RFCOMM channel, 0 to look it up or choose */
 	int fd; /* fd: */
-	const char *path; /* tty: */
+	const char *path; /* tty:, at: */
 };
 
 /*
  * Parses a destination: false, with what is wrong in `why`, if it is not
- * one of tcp:HOST[:PORT], bt:ADDR[:CHANNEL], fd:N or tty:PATH.
+ * one of tcp:HOST[:PORT], bt:ADDR[:CHANNEL], fd:N, tty:PATH or at:PATH.
  */
 bool link_parse(const char *text, link_dest &d, char *why, size_t why_size);
 
@@ -64,6 +64,7 @@ struct link_state {
 	bool is_socket;
 	int timeout_ms;
 	int error; /* the errno of the last LINK_FAILED */
+	bool skip_line_ends; /* CR and LF before the next other byte */
 	/*
 	 * The signal that a wait saw come (link_catch_signals), 0 before:
 	 * from then on no wait goes past cutoff_ms, a short while after it,
@@ -157,6 +158,13 @@ int link_socket(int domain, int type, int protocol, const struct sockaddr *sa,
  * element bytes give it; -1 if there is none.
  */
 int link_sdp_channel(const unsigned char *p, size_t n);
+
+/*
+ * A phone on its data cable, open as a serial line, switched to OBEX with
+ * AT commands, each answer read within the link's time; false with what
+ * the phone said in `why`.
+ */
+bool link_at_switch(link_state &l, char *why, size_t why_size);
 
 /* The Bluetooth side of link_open, one version per system. */
 int link_bt_open(const link_dest &d, int timeout_ms, char *why,
