@@ -212,6 +212,14 @@ static const ConvertCase convert_cases[] = {
 	{ "NameFromFullNameWhereNHasNone",
 	    "BEGIN:VCARD\nVERSION:3.0\nN:;;;Dr.;\nFN:Madonna\nEND:VCARD\n",
 	    "N:;;;Dr.;\r\nFN:Madonna\r\n", "Madonna" },
+	/* 2.1 cannot say a backslash at the end of a part. */
+	{ "BackslashEndingAPart",
+	    "BEGIN:VCARD\nVERSION:3.0\nN:Lee\\\\;Ann\nORG:A\\\\;B\nEND:VCARD\n",
+	    "N:Lee;Ann\r\nFN:Ann Lee\r\nORG:A;B\r\n", "Ann Lee" },
+	/* Named by the FN it is given, so that it reads back the same. */
+	{ "NameFromTheFullNameItGets",
+	    "BEGIN:VCARD\nVERSION:3.0\nN:;;Jo;Dr.;\nORG:Acme\nEND:VCARD\n",
+	    "N:;;Jo;Dr.;\r\nFN:Dr. Jo\r\nORG:Acme\r\n", "Dr. Jo" },
 	{ "LineEndInANameASpace",
 	    "BEGIN:VCARD\nVERSION:3.0\nFN:Ann\\n\\nLee\nEND:VCARD\n",
 	    "N;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:Ann=0D=0A=0D=0ALee\r\n"

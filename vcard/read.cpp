@@ -427,6 +427,15 @@ split_value(string_view v, version ver, bool structured, parts *out)
 			continue; /* its LF follows */
 		} else if (c == ';' && structured &&
 		    out->count < PARTS_MAX - 1) {
+			/*
+			 * 2.1 reads a backslash before a separator as its
+			 * escape and has none for a backslash: a part that
+			 * ends in one (3.0's "\\;") loses it, or it would
+			 * join the next part.
+			 */
+			while (out->bytes.length > start &&
+			    base[out->bytes.length - 1] == '\\')
+				out->bytes.length--;
 			out->part[out->count++] = string_view(base + start,
 			    out->bytes.length - start);
 			start = out->bytes.length;
@@ -878,6 +887,11 @@ card_name(const card &c, vcard_card *out)
 		/* An N of a prefix or middle names alone names nobody. */
 		vcard_puts(&name, view(c.fn));
 		charset = c.fn_charset;
+	} else if (c.has_n) {
+		/* The FN that the card gets from its N, as a device shows it.
+		 */
+		put_full_name(&name, c);
+		charset = c.n_charset;
 	} else if (c.has_org) {
 		vcard_puts(&name, view(c.org));
 		charset = c.org_charset;
